@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: the native unit tests, the fuzz runs, then the
+# Windows tests under Wine and Xvfb. Prints one summary; exits non-zero when anything failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+passed=0
+failed=0
+failures=()
+logdir=build/test-logs
+mkdir -p "$logdir"
+
+step() {
+  local name=$1
+  shift
+  local log="$logdir/$name.log" start=$SECONDS
+  printf '== %-28s ' "$name"
+  if "$@" >"$log" 2>&1; then
+    passed=$((passed + 1))
+    printf 'ok    (%ss)\n' $((SECONDS - start))
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    printf 'FAIL  (%ss)\n' $((SECONDS - start))
+    tail -n 40 "$log" | sed 's/^/   | /'
+  fi
+  # Lines a step marks as its result go to the summary ("result: ...").
+  grep -h '^result: ' "$log" | sed 's/^/   /' || true
+}
+
+build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"; }
+
+step native-build build native
+step native-tests ctest --preset native -j "$jobs"
+step windows-x86-build build windows-x86
+step windows-x64-build build windows-x64
+step wine-x86 bash scripts/wine-tests.sh windows-x86
+step wine-x64 bash scripts/wine-tests.sh windows-x64
+
+echo
+echo "steps: $passed passed, $failed failed"
+if [ "$failed" -gt 0 ]; then
+  echo "failed: ${failures[*]} (logs in $logdir)"
+  exit 1
+fi

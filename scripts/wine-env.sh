@@ -1,0 +1,85 @@
+# Sourced by the scripts that run Windows programs under Wine. Gives each test run one fresh
+# base prefix per bitness, copied per scenario, and one Xvfb display.
+#
+#   wine_base_prefix win32|win64      creates (once per run) and prints the base prefix's path
+#   wine_scenario_prefix NAME win32|win64 [VERSION]
+#                                     copies the base into a prefix of its own and prints it;
+#                                     VERSION (win98, win10...) sets the Windows version it reports
+#   wine_in PREFIX COMMAND...         runs a command with that prefix and the run's environment
+#   start_xvfb                        starts a virtual display and exports DISPLAY
+#   stop_wine PREFIX                  ends the prefix's wineserver and every process in it
+
+: "${VORSE_WINE_ROOT:?set VORSE_WINE_ROOT to a folder of the build tree}"
+mkdir -p "$VORSE_WINE_ROOT/home"
+
+# No debugger, no crash dialog, no menu or desktop entries, no Mono or Gecko prompts: any of
+# them would hang an unattended run.
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export HOME="$VORSE_WINE_ROOT/home"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
+
+wine_in() {
+  local prefix=$1
+  shift
+  local arch=win32
+  [ -f "$prefix/.arch-win64" ] && arch=win64
+  WINEPREFIX="$prefix" WINEARCH="$arch" "$@"
+}
+
+wine_base_prefix() {
+  local arch=$1
+  local prefix="$VORSE_WINE_ROOT/base-$arch"
+  if [ ! -f "$prefix/.ready" ]; then
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    [ "$arch" = win64 ] && touch "$prefix/.arch-win64"
+    wine_in "$prefix" wineboot -i >/dev/null 2>&1
+    wine_in "$prefix" wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+      /v Debugger /d '' /f >/dev/null 2>&1
+    wine_in "$prefix" wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
+      /d 0 /f >/dev/null 2>&1
+    wine_in "$prefix" wineserver -w
+    touch "$prefix/.ready"
+  fi
+  printf '%s\n' "$prefix"
+}
+
+wine_scenario_prefix() {
+  local name=$1 arch=$2 version=${3:-}
+  local base prefix="$VORSE_WINE_ROOT/$name"
+  base=$(wine_base_prefix "$arch")
+  stop_wine "$prefix" 2>/dev/null || true
+  rm -rf "$prefix"
+  cp -a "$base" "$prefix"
+  rm -f "$prefix/.ready"
+  if [ -n "$version" ]; then
+    wine_in "$prefix" wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null 2>&1
+    wine_in "$prefix" wineserver -w
+  fi
+  printf '%s\n' "$prefix"
+}
+
+stop_wine() {
+  [ -d "$1" ] || return 0
+  wine_in "$1" wineserver -k 2>/dev/null || true
+  wine_in "$1" wineserver -w 2>/dev/null || true
+}
+
+start_xvfb() {
+  [ -n "${VORSE_XVFB_PID:-}" ] && return 0
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    VORSE_XVFB_PID=$!
+    sleep 1
+    if kill -0 "$VORSE_XVFB_PID" 2>/dev/null; then
+      export DISPLAY=":$n" VORSE_XVFB_PID
+      trap 'kill "$VORSE_XVFB_PID" 2>/dev/null' EXIT
+      return 0
+    fi
+  done
+  echo "start_xvfb: no free display" >&2
+  return 1
+}

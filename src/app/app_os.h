@@ -1,0 +1,44 @@
+// The platform operations of the window's start-up, the run, the quarantine and the restart.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vorse {
+
+/// MoveFileExA flag: delay the move (here, the deletion) until the next start of Windows.
+inline constexpr std::uint32_t kMoveFileDelayUntilReboot = 4;
+
+/// The seam of the app subsystem. Each method forwards to the Win32 call of the same name with
+/// the same arguments and returns its raw result; it holds no logic of the program.
+class AppOs {
+public:
+  virtual ~AppOs() = default;
+  /// Writes the directory into \p Buffer (of \p Size characters) and returns its length, or the
+  /// size it would need when it does not fit, or 0 on failure.
+  virtual std::uint32_t GetSystemDirectoryA(char *Buffer, std::uint32_t Size) = 0;
+  virtual std::uint32_t GetWindowsDirectoryA(char *Buffer, std::uint32_t Size) = 0;
+  /// 0 where the platform has no 32-bit system directory (32-bit Windows, the 9x family).
+  virtual std::uint32_t GetSystemWow64DirectoryA(char *Buffer, std::uint32_t Size) = 0;
+  virtual std::int32_t CreateDirectoryExA(const std::string &Template, const std::string &NewDir) = 0;
+  virtual std::int32_t CopyFileA(const std::string &Source, const std::string &Target,
+                                 std::int32_t FailIfExists) = 0;
+  /// \p NewName null: delete (with kMoveFileDelayUntilReboot, at the next start).
+  virtual std::int32_t MoveFileExA(const std::string &Existing, const char *NewName,
+                                   std::uint32_t Flags) = 0;
+  virtual std::uint32_t GetShortPathNameA(const std::string &LongPath, char *Buffer,
+                                          std::uint32_t Size) = 0;
+  virtual std::int32_t PathFileExistsA(const std::string &Path) = 0;
+  virtual std::intptr_t ShellExecuteA(std::uintptr_t Window, const std::string &Operation,
+                                      const std::string &File, const std::string &Parameters,
+                                      const std::string &Directory, std::int32_t ShowCommand) = 0;
+  /// Text-file output, each call one whole step: the file is opened, written and closed.
+  /// Throws RuntimeError naming the file and the reason when it cannot be written.
+  virtual void AppendLines(const std::string &Path, const std::string &Lines) = 0;
+  virtual void WriteNewFile(const std::string &Path, const std::string &Lines) = 0;
+};
+
+/// The body for the build's target OS: Win32 on Windows, ours on POSIX.
+AppOs &PlatformAppOs();
+
+} // namespace vorse

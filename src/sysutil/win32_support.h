@@ -1,0 +1,58 @@
+// The one includer of <windows.h>: lean headers, no min/max macros, and RAII for handles.
+#pragma once
+
+#ifndef _WIN32
+#error "win32_support.h is for Windows builds only"
+#endif
+
+#include <windows.h>
+
+#include <string>
+#include <system_error>
+
+namespace vorse::win32 {
+
+/// Owns a handle and releases it with Traits::Close, on the model of a scoped handle.
+template <typename Traits> class ScopedHandle {
+public:
+  using Handle = typename Traits::Handle;
+  ScopedHandle() = default;
+  explicit ScopedHandle(Handle h) : handle_(h) {}
+  ScopedHandle(const ScopedHandle &) = delete;
+  ScopedHandle &operator=(const ScopedHandle &) = delete;
+  ~ScopedHandle() { reset(); }
+  void reset(Handle h = Traits::Invalid()) {
+    if (Traits::IsValid(handle_))
+      Traits::Close(handle_);
+    handle_ = h;
+  }
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return Traits::IsValid(handle_); }
+
+private:
+  Handle handle_ = Traits::Invalid();
+};
+
+struct FileHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Handle h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static void Close(Handle h) { ::CloseHandle(h); }
+};
+
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Handle h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static void Close(Handle h) { ::FindClose(h); }
+};
+
+using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
+using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
+
+/// The calling thread's last Win32 error as an error_code whose message is the system's text.
+inline std::error_code LastError() {
+  return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+}
+
+} // namespace vorse::win32
