@@ -4,11 +4,14 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
+# VORSE_BUILD_ROOT lets several checkouts' worth of builds live side by side.
+root=${VORSE_BUILD_ROOT:-build}
+export VORSE_BUILD_ROOT=$root
 jobs=$(nproc)
 passed=0
 failed=0
 failures=()
-logdir=build/test-logs
+logdir=$root/test-logs
 mkdir -p "$logdir"
 
 step() {
@@ -29,10 +32,10 @@ step() {
   grep -h '^result: ' "$log" | sed 's/^/   /' || true
 }
 
-build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"; }
+build() { cmake --preset "$1" -B "$root/$1" >/dev/null && cmake --build "$root/$1" -j "$jobs"; }
 
 step native-build build native
-step native-tests ctest --preset native -j "$jobs"
+step native-tests ctest --test-dir "$root/native" --output-on-failure -j "$jobs"
 step windows-x86-build build windows-x86
 step windows-x64-build build windows-x64
 step wine-x86 bash scripts/wine-tests.sh windows-x86

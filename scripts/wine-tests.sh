@@ -5,10 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 preset=$1
-build="build/$preset"
+root=${VORSE_BUILD_ROOT:-build}
+build="$root/$preset"
 arch=win32
 [ "$preset" = windows-x64 ] && arch=win64
-export VORSE_WINE_ROOT="$PWD/build/wine-$arch"
+export VORSE_WINE_ROOT="$PWD/$root/wine-$arch"
 rm -rf "$VORSE_WINE_ROOT"
 source scripts/wine-env.sh
 start_xvfb
