@@ -18,7 +18,8 @@ using VersionEntries = std::vector<std::u16string>;
 
 /// Reads the block as one 16-bit text of \p Size units (the buffer size the platform asked
 /// for), first all spaces, then overlaid with the block's bytes as little-endian units, and
-/// finds each key by a plain case-sensitive search. \p Block may be shorter than 2 * Size.
+/// finds each key by a plain case-sensitive search. Only the first \p Size bytes of \p Block
+/// count, as the platform writes no more; a shorter block leaves the rest of the text spaces.
 VersionEntries ExtractVersionEntries(std::span<const std::byte> Block, std::uint32_t Size);
 
 /// The entries of \p FileName's version resource, or nothing when it has none or it cannot

@@ -1,0 +1,249 @@
+// The scan seam's contract, run against the build's own platform body on a real directory
+// tree: ours over readdir natively, the Win32 calls when built for Windows (and run under
+// Wine). Where the platform's order is free, names are compared as sets.
+#include "fakes/fake_scan_os.h"
+#include "fakes/pe_image.h"
+#include "scan/file_search.h"
+#include "scan/scan_os.h"
+#include "scan/version_data.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include "sysutil/win32_support.h"
+#else
+#include <unistd.h>
+#endif
+
+namespace vorse {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::set<std::string>;
+
+/// A directory of its own under the system's temporary directory, removed with its contents.
+class ScopedTempDir {
+public:
+  ScopedTempDir() {
+    std::random_device random;
+    path_ = fs::temp_directory_path() / ("vorse-scan-" + std::to_string(random()));
+    fs::create_directory(path_);
+  }
+  ScopedTempDir(const ScopedTempDir &) = delete;
+  ScopedTempDir &operator=(const ScopedTempDir &) = delete;
+  ~ScopedTempDir() {
+    std::error_code ignored;
+    fs::permissions(path_ / "locked", fs::perms::owner_all, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path &Path() const { return path_; }
+
+private:
+  fs::path path_;
+};
+
+class ScanOsContractTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char *dir : {"tools.exe", "sub/deep", ".hiddendir", "locked"})
+      fs::create_directories(tree_.Path() / dir);
+    for (const char *file :
+         {"a.exe", "SETUP.EXE", "notes.txt", ".hidden.exe", "tools.exe/inner.exe", "sub/deep/c.EXE",
+          ".hiddendir/h.exe", "locked/l.exe"})
+      std::ofstream(tree_.Path() / file) << "not a program";
+    const std::vector<std::byte> program =
+        pe_image::PeImage(pe_image::VersionBlock({{u"InternalName", u"Kern32"}}));
+    std::ofstream(tree_.Path() / "sub" / "b.exe", std::ios::binary)
+        .write(reinterpret_cast<const char *>(program.data()),
+               static_cast<std::streamsize>(program.size()));
+#ifdef _WIN32
+    // Dot names are not hidden on Windows itself; make them so.
+    for (const char *hidden : {".hidden.exe", ".hiddendir"})
+      ::SetFileAttributesA(In(hidden).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+#endif
+    root_ = tree_.Path().string();
+  }
+
+  /// The program's form of a path below the tree: joined with "\".
+  std::string In(const std::string &Relative) const {
+    return root_ + "\\" + Relative;
+  }
+
+  /// The names one directory search returns, "." and ".." left out; nothing when it cannot
+  /// start. Checks on the way that the search stays ended once it has ended.
+  std::optional<Names> List(const std::string &Pattern) {
+    FindData data;
+    const FindHandle handle = os_.FindFirstFileA(Pattern, data);
+    if (handle == kInvalidFindHandle) {
+      EXPECT_TRUE(os_.LastError()) << Pattern;
+      return std::nullopt;
+    }
+    Names names;
+    do {
+      std::string name(data.cFileName, sizeof data.cFileName);
+      StripNulls(name);
+      if (name == "." || name == "..")
+        continue;
+      EXPECT_TRUE(names.insert(name).second) << "returned twice: " << name;
+    } while (os_.FindNextFileA(handle, data) != 0);
+    EXPECT_EQ(os_.FindNextFileA(handle, data), 0);
+    EXPECT_NE(os_.FindClose(handle), 0);
+    return names;
+  }
+
+  /// FindFilesAPI's rows for "*.exe" below \p Path, which must come back with its "\".
+  std::vector<std::string> FindExes(std::string Path, std::int64_t &Files, std::int64_t &Dirs) {
+    const std::string expected = Path + "\\";
+    RowRecorder list;
+    FindFilesAPI(os_, Path, "*.exe", Files, Dirs, list);
+    EXPECT_EQ(Path, expected);
+    return list.Rows();
+  }
+
+  bool IsDirectory(const std::string &Path) {
+    return (os_.GetFileAttributesA(Path) & kFileAttributeDirectory) != 0;
+  }
+
+  /// Whether a directory without permissions stays closed to us: not for root natively, and
+  /// not on Windows, where POSIX permissions do not reach the search.
+  static bool CanLockDirectories() {
+#ifdef _WIN32
+    return false;
+#else
+    return geteuid() != 0;
+#endif
+  }
+
+  ScopedTempDir tree_;
+  std::string root_;
+  ScanOs &os_ = PlatformScanOs();
+};
+
+TEST_F(ScanOsContractTest, SearchReturnsEveryEntryAndMatchesPatternsWithoutRegardToCase) {
+  const Names all = {".hidden.exe", ".hiddendir", "SETUP.EXE", "a.exe",
+                     "locked",      "notes.txt",  "sub",       "tools.exe"};
+  const Names exes = {".hidden.exe", "SETUP.EXE", "a.exe", "tools.exe"};
+  EXPECT_EQ(List(In("*")), all);
+  EXPECT_EQ(List(In("*.exe")), exes);
+  EXPECT_EQ(List(In("*.EXE")), exes);
+  EXPECT_EQ(List(In("sub\\deep\\*.exe")), Names{"c.EXE"});
+  EXPECT_EQ(List(In("?.exe")), Names{"a.exe"});
+}
+
+TEST_F(ScanOsContractTest, SearchesThatFindNothingCannotStart) {
+  for (const char *pattern : {"*.zip", "missing\\*", "a.exe\\*", "sub\\deep\\*.txt"}) {
+    SCOPED_TRACE(pattern);
+    EXPECT_EQ(List(In(pattern)), std::nullopt);
+  }
+}
+
+TEST_F(ScanOsContractTest, AttributesByFullPathTellDirectoriesAndFailures) {
+  for (const char *dir : {"sub", "sub\\deep", "tools.exe", ".hiddendir", "locked"})
+    EXPECT_TRUE(IsDirectory(In(dir))) << dir;
+  for (const char *file : {"a.exe", "notes.txt", ".hidden.exe", "sub\\b.exe"}) {
+    SCOPED_TRACE(file);
+    const std::uint32_t attributes = os_.GetFileAttributesA(In(file));
+    EXPECT_NE(attributes, kInvalidFileAttributes);
+    EXPECT_EQ(attributes & kFileAttributeDirectory, 0u);
+  }
+  EXPECT_EQ(os_.GetFileAttributesA(In("missing")), kInvalidFileAttributes);
+  EXPECT_TRUE(os_.LastError());
+}
+
+TEST_F(ScanOsContractTest, RecordAttributesAgreeWithTheFullPathOnesWhereGiven) {
+  FindData data;
+  const FindHandle handle = os_.FindFirstFileA(In("*"), data);
+  ASSERT_NE(handle, kInvalidFindHandle);
+  do {
+    std::string name(data.cFileName, sizeof data.cFileName);
+    StripNulls(name);
+    if (name == "." || name == ".." || data.dwFileAttributes == kInvalidFileAttributes)
+      continue;
+    EXPECT_EQ(data.dwFileAttributes & kFileAttributeDirectory,
+              os_.GetFileAttributesA(In(name)) & kFileAttributeDirectory)
+        << name;
+  } while (os_.FindNextFileA(handle, data) != 0);
+  os_.FindClose(handle);
+}
+
+TEST_F(ScanOsContractTest, FindFilesListsOwnMatchesBeforeEachWholeSubtree) {
+  if (CanLockDirectories())
+    fs::permissions(tree_.Path() / "locked", fs::perms::none);
+  std::int64_t files = 0;
+  std::int64_t dirs = 0;
+  const std::vector<std::string> rows = FindExes(root_, files, dirs);
+
+  // The root's own matches come first, in whatever order the platform gives them.
+  ASSERT_GE(rows.size(), 4u);
+  EXPECT_EQ(Names(rows.begin(), rows.begin() + 4),
+            (Names{In(".hidden.exe"), In("SETUP.EXE"), In("a.exe"), In("tools.exe")}));
+  // Then one subtree after another, each whole, a directory's own rows before its subtree's.
+  std::vector<std::vector<std::string>> subtrees = {
+      {In("tools.exe\\inner.exe")},
+      {In("sub\\b.exe"), In("sub\\deep\\c.EXE")},
+      {In(".hiddendir\\h.exe")},
+  };
+  if (!CanLockDirectories())
+    subtrees.push_back({In("locked\\l.exe")});
+  std::size_t at = 4;
+  while (at < rows.size()) {
+    const auto subtree = std::find_if(subtrees.begin(), subtrees.end(), [&](const auto &s) {
+      return !s.empty() && s.front() == rows[at];
+    });
+    ASSERT_NE(subtree, subtrees.end()) << "unexpected or out of place: " << rows[at];
+    ASSERT_LE(at + subtree->size(), rows.size());
+    EXPECT_TRUE(std::equal(subtree->begin(), subtree->end(), rows.begin() + at));
+    at += subtree->size();
+    subtree->clear();
+  }
+  for (const auto &subtree : subtrees)
+    EXPECT_TRUE(subtree.empty()) << "missing: " << subtree.front();
+  EXPECT_EQ(files, static_cast<std::int64_t>(rows.size()));
+  EXPECT_EQ(dirs, 5);
+}
+
+TEST_F(ScanOsContractTest, VersionDataOfAProgramAndOfFilesWithoutOne) {
+  const std::optional<VersionEntries> entries = GetFileVersionData(os_, In("sub\\b.exe"));
+  ASSERT_TRUE(entries);
+  EXPECT_EQ(*entries, VersionEntries{u"InternalName: Kern32"});
+  for (const char *none : {"notes.txt", "a.exe", "missing.exe", "sub"}) {
+    SCOPED_TRACE(none);
+    std::uint32_t handle = 0;
+    EXPECT_EQ(os_.GetFileVersionInfoSizeA(In(none), handle), 0u);
+    EXPECT_TRUE(os_.LastError());
+    EXPECT_FALSE(GetFileVersionData(os_, In(none)));
+  }
+}
+
+#ifndef _WIN32
+TEST_F(ScanOsContractTest, LinksAreNeverDirectoriesSoNoSearchLoops) {
+  fs::create_directory_symlink(tree_.Path(), tree_.Path() / "sub" / "loop");
+  EXPECT_FALSE(IsDirectory(In("sub\\loop")));
+  std::int64_t files = 0;
+  std::int64_t dirs = 0;
+  EXPECT_EQ(FindExes(In("sub"), files, dirs),
+            (std::vector<std::string>{In("sub\\b.exe"), In("sub\\deep\\c.EXE")}));
+  EXPECT_EQ(dirs, 1);
+}
+
+TEST_F(ScanOsContractTest, ALockedDirectoryCannotBeSearchedButIsStillADirectory) {
+  if (!CanLockDirectories())
+    GTEST_SKIP() << "root reads every directory";
+  fs::permissions(tree_.Path() / "locked", fs::perms::none);
+  EXPECT_EQ(List(In("locked\\*")), std::nullopt);
+  EXPECT_TRUE(IsDirectory(In("locked")));
+  // What lies inside cannot be examined at all: the failure value, directory bit included.
+  EXPECT_EQ(os_.GetFileAttributesA(In("locked\\l.exe")), kInvalidFileAttributes);
+}
+#endif
+
+} // namespace
+} // namespace vorse
