@@ -36,6 +36,7 @@ build() { cmake --preset "$1" -B "$root/$1" >/dev/null && cmake --build "$root/$
 
 step native-build build native
 step native-tests ctest --test-dir "$root/native" --output-on-failure -j "$jobs"
+step fuzz bash scripts/fuzz.sh
 step windows-x86-build build windows-x86
 step windows-x64-build build windows-x64
 step wine-x86 bash scripts/wine-tests.sh windows-x86

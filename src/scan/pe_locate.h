@@ -19,12 +19,29 @@ public:
   virtual bool Read(std::uint64_t Offset, std::span<std::byte> Out) = 0;
 };
 
-/// The RT_VERSION block (type 16, name 1, the language Windows would pick) of a PE32 or PE32+
-/// file, exactly as stored. Nothing when the file is not PE, has no version resource, or any
-/// structure on the way does not hold up.
+/// A ByteSource over bytes already in memory, which must outlive it.
+class MemoryByteSource : public ByteSource {
+public:
+  explicit MemoryByteSource(std::span<const std::byte> Bytes) : bytes_(Bytes) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  bool Read(std::uint64_t Offset, std::span<std::byte> Out) override;
+
+private:
+  std::span<const std::byte> bytes_;
+};
+
+/// The largest version block returned. VS_VERSIONINFO states its length in a 16-bit field, so
+/// nothing past this belongs to the block.
+inline constexpr std::uint32_t kMaxVersionBlockSize = 0x10000;
+
+/// The RT_VERSION block (type 16, name 1) of a PE32 or PE32+ file, exactly as stored, in the
+/// language Windows picks (neutral, then U.S. English, then English, then the first listed),
+/// and as long as its resource entry says, up to kMaxVersionBlockSize. Nothing when the file
+/// is not PE, has no version resource, or any structure on the way does not hold up.
 std::optional<std::vector<std::byte>> LocateVersionBlock(ByteSource &File);
 
-/// LocateVersionBlock on the file at \p Path, reading only the bytes it needs.
+/// LocateVersionBlock on the file at \p Path, reading only the bytes it needs. Nothing when the
+/// file cannot be opened (on POSIX, errno then says why) or holds no version block.
 std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path);
 
 } // namespace vorse
