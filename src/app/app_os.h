@@ -1,8 +1,11 @@
 // The platform operations of the window's start-up, the run, the quarantine and the restart.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <system_error>
 
 namespace vorse {
 
@@ -20,7 +23,8 @@ public:
   virtual std::uint32_t GetWindowsDirectoryA(char *Buffer, std::uint32_t Size) = 0;
   /// 0 where the platform has no 32-bit system directory (32-bit Windows, the 9x family).
   virtual std::uint32_t GetSystemWow64DirectoryA(char *Buffer, std::uint32_t Size) = 0;
-  virtual std::int32_t CreateDirectoryExA(const std::string &Template, const std::string &NewDir) = 0;
+  virtual std::int32_t CreateDirectoryExA(const std::string &Template,
+                                          const std::string &NewDir) = 0;
   virtual std::int32_t CopyFileA(const std::string &Source, const std::string &Target,
                                  std::int32_t FailIfExists) = 0;
   /// \p NewName null: delete (with kMoveFileDelayUntilReboot, at the next start).
@@ -29,6 +33,10 @@ public:
   virtual std::uint32_t GetShortPathNameA(const std::string &LongPath, char *Buffer,
                                           std::uint32_t Size) = 0;
   virtual std::int32_t PathFileExistsA(const std::string &Path) = 0;
+  /// Reads up to Out.size() bytes of the file at \p Path from \p Offset, opening and closing it
+  /// within the call. Returns the count read (0 at the end), or -1 when it cannot be read.
+  virtual std::int64_t ReadFileChunk(const std::string &Path, std::uint64_t Offset,
+                                     std::span<std::byte> Out) = 0;
   virtual std::intptr_t ShellExecuteA(std::uintptr_t Window, const std::string &Operation,
                                       const std::string &File, const std::string &Parameters,
                                       const std::string &Directory, std::int32_t ShowCommand) = 0;
@@ -36,6 +44,8 @@ public:
   /// Throws RuntimeError naming the file and the reason when it cannot be written.
   virtual void AppendLines(const std::string &Path, const std::string &Lines) = 0;
   virtual void WriteNewFile(const std::string &Path, const std::string &Lines) = 0;
+  /// Why the last failed call of this thread failed, for reports that name the reason.
+  virtual std::error_code LastError() = 0;
 };
 
 /// The body for the build's target OS: Win32 on Windows, ours on POSIX.

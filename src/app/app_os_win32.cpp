@@ -1,30 +1,15 @@
 // AppOs for Windows: generic Win32 code only, each method one call of the same name.
 #include "app/app_os.h"
-#include "app/runtime_error.h"
+#include "app/text_file.h"
 #include "sysutil/win32_support.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <system_error>
+#include <algorithm>
 
 namespace vorse {
 namespace {
-
-std::string ErrnoText() { return std::generic_category().message(errno); }
-
-/// Writes \p Lines to \p Path opened in \p Mode ("ab" or "wb"), then closes it.
-void WriteText(const std::string &Path, const char *Mode, const std::string &Lines) {
-  FILE *file = std::fopen(Path.c_str(), Mode);
-  if (file == nullptr)
-    throw RuntimeError("Cannot open " + Path + " for writing: " + ErrnoText());
-  const bool written = std::fwrite(Lines.data(), 1, Lines.size(), file) == Lines.size();
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed)
-    throw RuntimeError("Cannot write " + Path + ": " + ErrnoText());
-}
 
 class Win32AppOs final : public AppOs {
 public:
@@ -55,6 +40,24 @@ public:
   std::int32_t PathFileExistsA(const std::string &Path) override {
     return ::PathFileExistsA(Path.c_str());
   }
+  std::int64_t ReadFileChunk(const std::string &Path, std::uint64_t Offset,
+                             std::span<std::byte> Out) override {
+    // Share every access: the file being compared may be open elsewhere, even for deletion.
+    win32::ScopedFileHandle file(::CreateFileA(
+        Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+      return -1;
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(Offset);
+    if (!::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN))
+      return -1;
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(Out.size(), 1u << 30));
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), Out.data(), wanted, &read, nullptr))
+      return -1;
+    return read;
+  }
   std::intptr_t ShellExecuteA(std::uintptr_t Window, const std::string &Operation,
                               const std::string &File, const std::string &Parameters,
                               const std::string &Directory, std::int32_t ShowCommand) override {
@@ -63,11 +66,12 @@ public:
                         Parameters.c_str(), Directory.c_str(), ShowCommand));
   }
   void AppendLines(const std::string &Path, const std::string &Lines) override {
-    WriteText(Path, "ab", Lines);
+    WriteTextFile(Path, "ab", Lines);
   }
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
-    WriteText(Path, "wb", Lines);
+    WriteTextFile(Path, "wb", Lines);
   }
+  std::error_code LastError() override { return win32::LastError(); }
 };
 
 } // namespace

@@ -11,6 +11,11 @@
 
 namespace vorse {
 
+/// The 64-bit build searches the 32-bit system directory too, where the platform has one: a
+/// 64-bit process sees only the 64-bit one as SysDir. The 32-bit build searches SysDir alone
+/// (under WOW64 its SysDir already is the 32-bit directory).
+inline constexpr bool kSearchesWow64Directory = sizeof(void *) == 8;
+
 /// The platform seams the form reaches.
 struct FormPlatform {
   AppOs &App;
@@ -25,14 +30,21 @@ public:
   /// Reads SysDir and WinDir and writes the instruction text into LblInfo.
   void Form_Load();
 
-  /// The whole repair: search, detect, quarantine, schedule, and the restart prompt.
-  /// Throws RuntimeError when a step cannot go on.
+  /// The whole repair: search, detect, quarantine, schedule, and the restart prompt. Runs to
+  /// its end, calling KeepAlive as it goes. Throws RuntimeError when a step cannot go on.
   void CmdFFix_Click();
 
   const std::string &SysDir() const { return sysDir_; }
   const std::string &WinDir() const { return winDir_; }
 
 private:
+  /// Fills List1 with every "*.exe" below SysDir (and the 32-bit system directory).
+  void Search();
+  /// Quarantines the selected row's file and tells the user what could not be done.
+  void QuarantineSelectedRow();
+  /// The restart prompt and, on OK, the restart of the family OS_Detect reports.
+  void OfferRestart();
+
   FormControls &controls_;
   FormPlatform platform_;
   std::string sysDir_;

@@ -1,0 +1,154 @@
+// AppOs for POSIX: generic POSIX code only. There is no Windows here: no system directories,
+// no delayed deletion and no shell to start, so those calls fail the way the Win32 calls fail;
+// the file operations work on the local file system.
+#include "app/app_os.h"
+#include "app/text_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vorse {
+namespace {
+
+/// What ShellExecuteA returns when it cannot start anything (SE_ERR_NOASSOC); any value up to
+/// 32 is a failure.
+constexpr std::intptr_t kShellExecuteFailed = 31;
+
+/// Closes a descriptor when it goes out of scope, keeping errno as it was.
+class ScopedFd {
+public:
+  explicit ScopedFd(int Fd) : fd_(Fd) {}
+  ScopedFd(const ScopedFd &) = delete;
+  ScopedFd &operator=(const ScopedFd &) = delete;
+  ~ScopedFd() {
+    if (fd_ < 0)
+      return;
+    const int saved = errno;
+    ::close(fd_);
+    errno = saved;
+  }
+  int get() const { return fd_; }
+
+private:
+  int fd_;
+};
+
+/// Writes all of [Data, Data + Size) to \p Fd; false on a failed write.
+bool WriteAll(int Fd, const char *Data, std::size_t Size) {
+  while (Size > 0) {
+    const ssize_t written = ::write(Fd, Data, Size);
+    if (written < 0 && errno == EINTR)
+      continue;
+    if (written <= 0)
+      return false;
+    Data += written;
+    Size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+/// Copies every byte of \p From to \p To; false on a failed read or write.
+bool CopyContents(int From, int To) {
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t read = ::read(From, buffer, sizeof buffer);
+    if (read < 0 && errno == EINTR)
+      continue;
+    if (read < 0)
+      return false;
+    if (read == 0)
+      return true;
+    if (!WriteAll(To, buffer, static_cast<std::size_t>(read)))
+      return false;
+  }
+}
+
+class PosixAppOs final : public AppOs {
+public:
+  std::uint32_t GetSystemDirectoryA(char *, std::uint32_t) override { return Unsupported(); }
+  std::uint32_t GetWindowsDirectoryA(char *, std::uint32_t) override { return Unsupported(); }
+  std::uint32_t GetSystemWow64DirectoryA(char *, std::uint32_t) override { return Unsupported(); }
+  std::int32_t CreateDirectoryExA(const std::string &, const std::string &NewDir) override {
+    return ::mkdir(NewDir.c_str(), 0777) == 0;
+  }
+  std::int32_t CopyFileA(const std::string &Source, const std::string &Target,
+                         std::int32_t FailIfExists) override {
+    const ScopedFd from(::open(Source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (from.get() < 0)
+      return 0;
+    // O_EXCL makes "fail if it exists" one atomic step: a file that appears meanwhile is kept.
+    const int mode = FailIfExists != 0 ? O_EXCL : O_TRUNC;
+    const ScopedFd to(::open(Target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0666));
+    if (to.get() < 0)
+      return 0;
+    if (CopyContents(from.get(), to.get()))
+      return 1;
+    const int saved = errno;
+    ::unlink(Target.c_str());
+    errno = saved;
+    return 0;
+  }
+  std::int32_t MoveFileExA(const std::string &, const char *, std::uint32_t) override {
+    errno = ENOSYS;
+    return 0;
+  }
+  std::uint32_t GetShortPathNameA(const std::string &LongPath, char *Buffer,
+                                  std::uint32_t Size) override {
+    // Like Windows on a volume without 8.3 names: an existing path is its own short form.
+    struct stat info;
+    if (::stat(LongPath.c_str(), &info) != 0)
+      return 0;
+    const auto length = static_cast<std::uint32_t>(LongPath.size());
+    if (length >= Size)
+      return length + 1;
+    std::memcpy(Buffer, LongPath.c_str(), length + 1);
+    return length;
+  }
+  std::int32_t PathFileExistsA(const std::string &Path) override {
+    struct stat info;
+    return ::stat(Path.c_str(), &info) == 0;
+  }
+  std::int64_t ReadFileChunk(const std::string &Path, std::uint64_t Offset,
+                             std::span<std::byte> Out) override {
+    const ScopedFd file(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
+      return -1;
+    for (;;) {
+      const ssize_t read = ::pread(file.get(), Out.data(), Out.size(), static_cast<off_t>(Offset));
+      if (read < 0 && errno == EINTR)
+        continue;
+      return read;
+    }
+  }
+  std::intptr_t ShellExecuteA(std::uintptr_t, const std::string &, const std::string &,
+                              const std::string &, const std::string &, std::int32_t) override {
+    errno = ENOSYS;
+    return kShellExecuteFailed;
+  }
+  void AppendLines(const std::string &Path, const std::string &Lines) override {
+    WriteTextFile(Path, "ab", Lines);
+  }
+  void WriteNewFile(const std::string &Path, const std::string &Lines) override {
+    WriteTextFile(Path, "wb", Lines);
+  }
+  std::error_code LastError() override { return {errno, std::generic_category()}; }
+
+private:
+  static std::uint32_t Unsupported() {
+    errno = ENOSYS;
+    return 0;
+  }
+};
+
+} // namespace
+
+AppOs &PlatformAppOs() {
+  static PosixAppOs os;
+  return os;
+}
+
+} // namespace vorse

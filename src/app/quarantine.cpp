@@ -1,0 +1,137 @@
+// The quarantine step: copy into !VorseFix, then delete at restart by the family's own means.
+#include "app/quarantine.h"
+
+#include "app/quarantine_name.h"
+#include "sysutil/os_detect.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+namespace vorse {
+namespace {
+
+/// The room ShortPath offers first, and the size it tells the platform: one character is kept
+/// spare, so a short form of up to 163 characters fits.
+constexpr std::size_t kShortPathRoom = 165;
+constexpr std::uint32_t kShortPathSize = 164;
+/// No Windows path, long or short, runs past 32,767 characters and its terminator.
+constexpr std::uint32_t kLongestPathSize = 32768;
+
+constexpr std::size_t kCompareChunk = 64 * 1024;
+
+/// Asks for the short form of \p Path with \p Size characters of room; returns the platform's
+/// result and, when the form fitted, the form itself in \p Form.
+std::uint32_t AskShortPath(AppOs &Os, const std::string &Path, std::size_t Room, std::uint32_t Size,
+                           std::string &Form) {
+  std::string buffer(Room, '\0');
+  const std::uint32_t n = Os.GetShortPathNameA(Path, buffer.data(), Size);
+  if (n < Size)
+    Form = buffer.substr(0, n);
+  return n;
+}
+
+/// Adds one "NUL=" line for \p ShortForm to wininit.ini, creating the file with its "[rename]"
+/// section when there is none yet. The file is opened and closed within the call.
+void AddWininitLine(AppOs &App, const std::string &WinDir, const std::string &ShortForm) {
+  const std::string ini = WinDir + "\\wininit.ini";
+  const std::string line = "NUL=" + ShortForm + "\r\n";
+  if (App.PathFileExistsA(ini) != 0) {
+    App.AppendLines(ini, line);
+    return;
+  }
+  App.WriteNewFile(ini, "[rename]\r\n" + line);
+}
+
+std::string NotScheduled(const std::string &Source, const std::string &Reason,
+                         const std::string &Target) {
+  return Source + " could not be scheduled for deletion at restart: " + Reason + ". Its copy is " +
+         Target + ".";
+}
+
+} // namespace
+
+std::string Trim(std::string_view Text) {
+  const std::size_t first = Text.find_first_not_of(' ');
+  if (first == std::string_view::npos)
+    return {};
+  const std::size_t last = Text.find_last_not_of(' ');
+  return std::string(Text.substr(first, last - first + 1));
+}
+
+std::string ShortPath(AppOs &Os, const std::string &strFileName) {
+  std::string form;
+  const std::uint32_t needed = AskShortPath(Os, strFileName, kShortPathRoom, kShortPathSize, form);
+  if (needed < kShortPathSize || needed > kLongestPathSize)
+    return form;
+  // The form did not fit, and the platform said how much room it needs. Once more with that
+  // room; a form that has grown again meanwhile gives nothing rather than a cut path.
+  AskShortPath(Os, strFileName, needed, needed, form);
+  return form;
+}
+
+bool FilesEqual(AppOs &Os, const std::string &A, const std::string &B) {
+  std::vector<std::byte> a(kCompareChunk);
+  std::vector<std::byte> b(kCompareChunk);
+  for (std::uint64_t offset = 0;;) {
+    const std::int64_t readA = Os.ReadFileChunk(A, offset, a);
+    const std::int64_t readB = Os.ReadFileChunk(B, offset, b);
+    if (readA < 0 || readA != readB || readA > static_cast<std::int64_t>(kCompareChunk))
+      return false;
+    if (readA == 0)
+      return true;
+    const auto count = static_cast<std::size_t>(readA);
+    if (!std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(count), b.begin()))
+      return false;
+    offset += count;
+  }
+}
+
+std::optional<std::string> QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
+                                          const InfectedFile &File) {
+  const std::string source = Trim(File.RowText);
+  const std::string folder = File.Drive + "\\!VorseFix";
+  // Fails when the folder is there from an earlier run, which is just as good.
+  App.CreateDirectoryExA(File.Drive, folder);
+
+  QuarantineSlot slot = QuarantineSlot::Free;
+  const std::string target =
+      QuarantineTarget(folder, File.FileName, [&](const std::string &Candidate) {
+        if (App.PathFileExistsA(Candidate) == 0)
+          slot = QuarantineSlot::Free;
+        else if (FilesEqual(App, source, Candidate))
+          slot = QuarantineSlot::SameContents;
+        else
+          slot = QuarantineSlot::OtherContents;
+        return slot;
+      });
+  // failIfExists: should a file take the free name meanwhile, it is kept and this copy fails.
+  if (slot == QuarantineSlot::Free && App.CopyFileA(source, target, 1) == 0) {
+    // Deleting a file without a copy would lose it for good if it was wrongly taken for
+    // infected, so it stays where it is.
+    return source + " could not be copied to " + target + ": " + App.LastError().message() +
+           ". It was left in place and will not be deleted.";
+  }
+
+  std::optional<std::string> problem;
+  if (OS_Detect(Sys) == kPlatformNT) {
+    // The delayed-move facility takes a long path as well, should there be no short form.
+    std::string path = ShortPath(App, File.RowText);
+    if (path.empty())
+      path = File.RowText;
+    if (App.MoveFileExA(path, nullptr, kMoveFileDelayUntilReboot) == 0)
+      problem = NotScheduled(source, App.LastError().message(), target);
+  }
+  if (OS_Detect(Sys) == kPlatform9x) {
+    // wininit.ini is read before long names exist; a line without a short form would name
+    // nothing, or the wrong file.
+    const std::string shortForm = ShortPath(App, source);
+    if (shortForm.empty())
+      problem = NotScheduled(source, "Windows gives no short (8.3) name for it", target);
+    else
+      AddWininitLine(App, WinDir, shortForm);
+  }
+  return problem;
+}
+
+} // namespace vorse

@@ -1,0 +1,47 @@
+// The quarantine step: a copy of an infected file in !VorseFix on its drive, and the deletion
+// of the file itself at the next start of Windows.
+#pragma once
+
+#include "app/app_os.h"
+#include "sysutil/sysutil_os.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vorse {
+
+/// \p Text without its leading and trailing spaces (only spaces: tabs and the like stay).
+std::string Trim(std::string_view Text);
+
+/// The short (8.3) form of \p strFileName, or the empty string when the platform gives none.
+/// A short form too long for the first 165 characters of room is asked for once more, with the
+/// room the platform reports it needs, and comes back whole.
+std::string ShortPath(AppOs &Os, const std::string &strFileName);
+
+/// True when the files at \p A and \p B can both be read and hold the same bytes. Reads both in
+/// chunks, so files of any size are compared without being held whole.
+bool FilesEqual(AppOs &Os, const std::string &A, const std::string &B);
+
+/// The infected file of the row under examination, as the run hands it over.
+struct InfectedFile {
+  /// The row's text as the list holds it, spaces included.
+  std::string RowText;
+  /// The drive part and the bare file name of RowText, as ParsePath split it.
+  std::string Drive;
+  std::string FileName;
+};
+
+/// Copies \p File into Drive\!VorseFix and schedules its deletion at the next start of Windows
+/// in the way of the family OS_Detect reports (asked anew for each family): the delayed-move
+/// facility on the NT family, a "NUL=" line in WinDir\wininit.ini on the 9x family, nothing on
+/// any other. An earlier copy is never overwritten: a copy with the same bytes is reused, one
+/// with other bytes keeps its name and the new copy is numbered. A file whose copy fails is
+/// left in place and not scheduled.
+/// \returns a message for the user, naming the file, when it was left in place or could not
+/// be scheduled; nothing when all went well.
+/// Throws RuntimeError when wininit.ini cannot be written.
+std::optional<std::string> QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
+                                          const InfectedFile &File);
+
+} // namespace vorse

@@ -1,0 +1,442 @@
+// The Find and Fix run on fake controls and platforms: its texts, its detection, the quarantine
+// and scheduling of each family, and the restart.
+#include "app/runtime_error.h"
+#include "app/vorsefix_form.h"
+#include "fakes/fake_app_os.h"
+#include "fakes/fake_controls.h"
+#include "fakes/fake_scan_os.h"
+#include "fakes/fake_sysutil_os.h"
+#include "fakes/pe_image.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace vorse {
+namespace {
+
+const std::string kSys = "C:\\WINDOWS\\SYSTEM32";
+const std::string kQuarantine = "C:\\!VorseFix";
+const std::string kIni = "C:\\WINDOWS\\wininit.ini";
+constexpr std::uint32_t kNT = 2;
+constexpr std::uint32_t k9x = 1;
+
+class FindAndFixTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    scan_.AddDir(kSys);
+    form_.Form_Load();
+  }
+
+  /// A file below the system directory, with the InternalName \p Name (none: no version
+  /// resource), a short form and contents of its own.
+  void AddExe(const std::string &Path, const std::u16string *Name = nullptr) {
+    scan_.AddFile(Path);
+    app_.Files[Trimmed(Path)] = "bytes of " + Trimmed(Path);
+    app_.ShortNames[Path] = "SHORT " + Path;
+    app_.ShortNames[Trimmed(Path)] = "SHORT " + Trimmed(Path);
+    if (Name == nullptr)
+      return;
+    std::vector<std::byte> block = pe_image::VersionBlock({{u"InternalName", *Name}});
+    const auto size = static_cast<std::uint32_t>(block.size());
+    scan_.SetVersionBlock(Trimmed(Path), std::move(block), size);
+  }
+  void AddInfected(const std::string &Path) {
+    const std::u16string name = u"Kern32";
+    AddExe(Path, &name);
+  }
+
+  static std::string Trimmed(const std::string &Path) {
+    const std::size_t first = Path.find_first_not_of(' ');
+    return Path.substr(first, Path.find_last_not_of(' ') - first + 1);
+  }
+
+  /// The calls of the app seam that start with \p Prefix.
+  std::vector<std::string> AppCalls(const std::string &Prefix) const {
+    std::vector<std::string> calls;
+    std::copy_if(app_.Calls.begin(), app_.Calls.end(), std::back_inserter(calls),
+                 [&](const std::string &Call) { return Call.rfind(Prefix, 0) == 0; });
+    return calls;
+  }
+  std::vector<std::string> FoundCaptions() const {
+    std::vector<std::string> captions;
+    for (const std::string &line : controls_.Log())
+      if (line.rfind("LblFound.Caption=", 0) == 0)
+        captions.push_back(line.substr(17));
+    return captions;
+  }
+
+  FakeControls controls_;
+  FakeAppOs app_;
+  FakeScanOs scan_;
+  FakeSysutilOs sys_;
+  VorseFixForm form_{controls_, {app_, scan_, sys_}};
+};
+
+TEST_F(FindAndFixTest, NothingFoundEndsWithItsNotice) {
+  AddExe(kSys + "\\clean.exe");
+  AddExe(kSys + "\\noversion.exe");
+  const std::u16string other = u"notepad";
+  AddExe(kSys + "\\notepad.exe", &other);
+  controls_.ClearLog();
+
+  form_.CmdFFix_Click();
+
+  const ControlLog expected = {"LblFound.Caption=",
+                               "LblFound.Refresh",
+                               "LblFound.Visible=0",
+                               "List1.Clear",
+                               "List1.AddItem=" + kSys + "\\clean.exe",
+                               "KeepAlive",
+                               "List1.AddItem=" + kSys + "\\noversion.exe",
+                               "KeepAlive",
+                               "List1.AddItem=" + kSys + "\\notepad.exe",
+                               "KeepAlive",
+                               "KeepAlive",
+                               "List1.ListIndex=0",
+                               "KeepAlive",
+                               "List1.ListIndex=1",
+                               "KeepAlive",
+                               "List1.ListIndex=2",
+                               "LblFound.Visible=1",
+                               "LblFound.Caption=No Vorse Files were Detected",
+                               "LblFound.Refresh"};
+  EXPECT_EQ(controls_.Log(), expected);
+  EXPECT_TRUE(app_.Calls.empty());
+  EXPECT_TRUE(sys_.Calls.empty());
+}
+
+TEST_F(FindAndFixTest, AnEmptySearchStillEndsWithTheNotice) {
+  form_.CmdFFix_Click();
+  EXPECT_EQ(controls_.Found().Caption(), "No Vorse Files were Detected");
+  EXPECT_TRUE(controls_.Found().Visible());
+  EXPECT_TRUE(controls_.Boxes().empty());
+}
+
+TEST_F(FindAndFixTest, OnlyWholeSignaturesMatchCaseIgnored) {
+  struct Case {
+    const char *File;
+    std::u16string Name;
+    bool Infected;
+  };
+  const Case cases[] = {
+      {"a.exe", u"Kern32", true},
+      {"b.exe", u"KERN32", true},
+      {"c.exe", u"WoWeX32", true},
+      {"d.exe", u"wowex32", true},
+      {"e.exe", u"Kern32 ", false},
+      {"f.exe", u"Kern321", false},
+      {"g.exe", u" Kern32", false},
+      {"h.exe", u"Kern3", false},
+      {"i.exe", u"wowex", false},
+      {"j.exe", u"", false},
+      // Units whose low byte spells a signature letter are not that letter.
+      {"k.exe", u"\u014Bern32", false},
+      {"l.exe",
+       u"wowe\u0158"
+       u"32",
+       false},
+  };
+  std::vector<std::string> expected;
+  for (const Case &c : cases) {
+    AddExe(kSys + "\\" + c.File, &c.Name);
+    if (c.Infected)
+      expected.push_back("CopyFileA " + kSys + "\\" + c.File + " " + kQuarantine + "\\" + c.File +
+                         " 1");
+  }
+  controls_.Answers = {kIdCancel};
+
+  form_.CmdFFix_Click();
+
+  EXPECT_EQ(AppCalls("CopyFileA"), expected);
+  EXPECT_EQ(FoundCaptions().back(), "You Must reboot to fix these files");
+}
+
+TEST_F(FindAndFixTest, TheCountShowsEachFindWithTwoBlanksThenThePromptFollows) {
+  AddInfected(kSys + "\\one.exe");
+  AddExe(kSys + "\\clean.exe");
+  AddInfected(kSys + "\\two.exe");
+  AddInfected(kSys + "\\three.exe");
+  controls_.Answers = {kIdCancel};
+
+  form_.CmdFFix_Click();
+
+  const std::vector<std::string> expected = {"", "Files Found so far =  1",
+                                             "Files Found so far =  2", "Files Found so far =  3",
+                                             "You Must reboot to fix these files"};
+  EXPECT_EQ(FoundCaptions(), expected);
+  ASSERT_EQ(controls_.Boxes().size(), 1u);
+  EXPECT_EQ(controls_.Boxes()[0].Text,
+            "You need to Reboot to finish Repairing the Vorse Infection");
+  EXPECT_EQ(controls_.Boxes()[0].Title, "Reboot Notice");
+  EXPECT_EQ(controls_.Boxes()[0].Style, 49u);
+  EXPECT_TRUE(controls_.Found().Visible());
+  // Shown before the quarantine of its file, and in that order: visible, caption, redraw.
+  const ControlLog &log = controls_.Log();
+  const auto first = std::find(log.begin(), log.end(), "LblFound.Caption=Files Found so far =  1");
+  ASSERT_NE(first, log.end());
+  EXPECT_EQ(*(first - 1), "LblFound.Visible=1");
+  EXPECT_EQ(*(first + 1), "LblFound.Refresh");
+}
+
+TEST_F(FindAndFixTest, OkRestartsTheFamilyOsDetectReports) {
+  struct Case {
+    const char *Name;
+    std::uint32_t PlatformId;
+    bool QuerySucceeds;
+    std::vector<std::string> RestartCalls;
+    std::vector<std::string> ShellCalls;
+  };
+  const std::string query = "GetVersionExA 148";
+  const Case cases[] = {
+      {"NT",
+       kNT,
+       true,
+       {query, query, "GetCurrentProcess", "OpenProcessToken 119 40",
+        "LookupPrivilegeValueA '' SeShutdownPrivilege",
+        "AdjustTokenPrivileges 153 0 count=1 luid=19:0 attributes=2 length=16 previous=0",
+        "ExitWindowsEx 6 0", query},
+       {}},
+      {"9x",
+       k9x,
+       true,
+       {query, query},
+       {"ShellExecuteA 4660 open C:\\WINDOWS\\rundll32.exe | shell32.dll,SHExitWindowsEx 2 | "
+        "C:\\WINDOWS 3"}},
+      {"unknown id", 3, true, {query, query}, {}},
+      {"failed query", kNT, false, {query, query}, {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeControls controls;
+    FakeSysutilOs sys;
+    sys.PlatformId = c.PlatformId;
+    sys.VersionQuerySucceeds = c.QuerySucceeds;
+    VorseFixForm form(controls, {app_, scan_, sys});
+    form.Form_Load();
+    AddInfected(kSys + "\\evil.exe");
+    controls.Answers = {kIdOk};
+    app_.Calls.clear();
+
+    form.CmdFFix_Click();
+
+    // The quarantine asked twice before; the restart's own calls follow.
+    ASSERT_GE(sys.Calls.size(), 2u);
+    const std::vector<std::string> restart(sys.Calls.begin() + 2, sys.Calls.end());
+    EXPECT_EQ(restart, c.RestartCalls);
+    EXPECT_EQ(AppCalls("ShellExecuteA"), c.ShellCalls);
+    EXPECT_EQ(controls.Found().Caption(), "Rebooting Windows...");
+    EXPECT_TRUE(sys.RecordsArrivedClean);
+  }
+}
+
+TEST_F(FindAndFixTest, CancelLeavesTheWindowReadyForAnotherRun) {
+  AddInfected(kSys + "\\evil.exe");
+  AddExe(kSys + "\\clean.exe");
+  sys_.PlatformId = kNT;
+  controls_.Answers = {kIdCancel, kIdCancel};
+
+  form_.CmdFFix_Click();
+  EXPECT_EQ(controls_.Found().Caption(), "You Must reboot to fix these files");
+  EXPECT_TRUE(AppCalls("ShellExecuteA").empty());
+  EXPECT_EQ(std::count(sys_.Calls.begin(), sys_.Calls.end(), "ExitWindowsEx 6 0"), 0);
+
+  form_.CmdFFix_Click();
+  // The list is rebuilt, not added to, and the last row stays selected.
+  EXPECT_EQ(controls_.List().Rows().size(), 2u);
+  EXPECT_EQ(controls_.List().Selected(), 1);
+  // The copy of the first run is reused; the file is scheduled again.
+  EXPECT_EQ(AppCalls("CopyFileA").size(), 1u);
+  EXPECT_EQ(app_.Scheduled, (std::vector<std::string>{"SHORT " + kSys + "\\evil.exe",
+                                                      "SHORT " + kSys + "\\evil.exe"}));
+  EXPECT_EQ(controls_.Boxes().size(), 2u);
+  EXPECT_EQ(FoundCaptions().back(), "You Must reboot to fix these files");
+}
+
+TEST_F(FindAndFixTest, UsesTheTrimmedRowForReadingAndCopyingOnly) {
+  // A system directory reported with a leading space makes every row start with one.
+  app_.SysDir = " " + kSys;
+  scan_.AddDir(" " + kSys);
+  form_.Form_Load();
+  const std::string row = " " + kSys + "\\evil.exe";
+  const std::string trimmed = kSys + "\\evil.exe";
+  AddInfected(row);
+  for (const std::uint32_t id : {kNT, k9x}) {
+    SCOPED_TRACE(id);
+    sys_.PlatformId = id;
+    app_.Calls.clear();
+    form_.CmdFFix_Click();
+    // ParsePath on the untrimmed row gives the drive " C:".
+    const std::vector<std::string> copies = {"CopyFileA " + trimmed + " " +
+                                             " C:\\!VorseFix\\evil.exe 1"};
+    EXPECT_EQ(AppCalls("CreateDirectoryExA"),
+              std::vector<std::string>{"CreateDirectoryExA  C:  C:\\!VorseFix"});
+    EXPECT_EQ(AppCalls("CopyFileA"), id == kNT ? copies : std::vector<std::string>{});
+  }
+  EXPECT_EQ(app_.Scheduled, std::vector<std::string>{"SHORT " + row});
+  EXPECT_EQ(app_.Files[kIni], "[rename]\r\nNUL=SHORT " + trimmed + "\r\n");
+}
+
+TEST_F(FindAndFixTest, The9xFamilyWritesOneLinePerFileInListOrder) {
+  sys_.PlatformId = k9x;
+  for (const char *name : {"c.exe", "a.exe", "b.exe"})
+    AddInfected(kSys + "\\" + name);
+
+  form_.CmdFFix_Click();
+  EXPECT_EQ(app_.Files[kIni], "[rename]\r\nNUL=SHORT " + kSys + "\\c.exe\r\nNUL=SHORT " + kSys +
+                                  "\\a.exe\r\nNUL=SHORT " + kSys + "\\b.exe\r\n");
+  // Opened once per file: created by the first, added to by the others.
+  EXPECT_EQ(AppCalls("WriteNewFile").size(), 1u);
+  EXPECT_EQ(AppCalls("AppendLines").size(), 2u);
+  EXPECT_TRUE(AppCalls("MoveFileExA").empty());
+
+  // An existing file gets the lines at its end, whatever section ends it; so does a second run.
+  app_.Files[kIni] = "[other]\r\nkey=value\r\n";
+  form_.CmdFFix_Click();
+  EXPECT_EQ(app_.Files[kIni], "[other]\r\nkey=value\r\nNUL=SHORT " + kSys +
+                                  "\\c.exe\r\nNUL=SHORT " + kSys + "\\a.exe\r\nNUL=SHORT " + kSys +
+                                  "\\b.exe\r\n");
+}
+
+TEST_F(FindAndFixTest, OtherPlatformIdsCopyButScheduleNothing) {
+  sys_.PlatformId = 0;
+  AddInfected(kSys + "\\evil.exe");
+  form_.CmdFFix_Click();
+  EXPECT_EQ(app_.Files[kQuarantine + "\\evil.exe"], "bytes of " + kSys + "\\evil.exe");
+  EXPECT_TRUE(AppCalls("MoveFileExA").empty());
+  EXPECT_FALSE(app_.Files.count(kIni));
+}
+
+TEST_F(FindAndFixTest, QuarantineNeverOverwritesAnEarlierCopy) {
+  sys_.PlatformId = kNT;
+  AddInfected(kSys + "\\evil.exe");
+  AddInfected(kSys + "\\drivers\\evil.exe");
+  AddInfected(kSys + "\\wbem\\evil.exe");
+  // An unrelated file of that name from some earlier run, and a copy identical to the third.
+  app_.Dirs.insert(kQuarantine);
+  app_.Files[kQuarantine + "\\evil.exe"] = "kept";
+  app_.Files[kQuarantine + "\\evil (3).exe"] = "bytes of " + kSys + "\\wbem\\evil.exe";
+
+  form_.CmdFFix_Click();
+
+  EXPECT_EQ(app_.Files[kQuarantine + "\\evil.exe"], "kept");
+  EXPECT_EQ(app_.Files[kQuarantine + "\\evil (2).exe"], "bytes of " + kSys + "\\evil.exe");
+  EXPECT_EQ(app_.Files[kQuarantine + "\\evil (4).exe"], "bytes of " + kSys + "\\drivers\\evil.exe");
+  EXPECT_EQ(app_.Files[kQuarantine + "\\evil (3).exe"], "bytes of " + kSys + "\\wbem\\evil.exe");
+  EXPECT_EQ(AppCalls("CopyFileA").size(), 2u);
+  EXPECT_EQ(app_.Scheduled.size(), 3u);
+  EXPECT_EQ(controls_.Boxes().size(), 1u);
+}
+
+TEST_F(FindAndFixTest, AFileThatCannotBeCopiedIsLeftInPlaceAndTheUserTold) {
+  for (const std::uint32_t id : {kNT, k9x}) {
+    SCOPED_TRACE(id);
+    FakeAppOs app;
+    FakeControls controls;
+    sys_.PlatformId = id;
+    VorseFixForm form(controls, {app, scan_, sys_});
+    form.Form_Load();
+    AddInfected(kSys + "\\locked.exe");
+    AddInfected(kSys + "\\evil.exe");
+    app.Files = app_.Files;
+    app.ShortNames = app_.ShortNames;
+    app.UnreadableSources = {kSys + "\\locked.exe"};
+    controls.Answers = {kIdOk, kIdCancel};
+
+    form.CmdFFix_Click();
+
+    ASSERT_EQ(controls.Boxes().size(), 2u);
+    EXPECT_EQ(controls.Boxes()[0].Text,
+              kSys + "\\locked.exe could not be copied to " + kQuarantine +
+                  "\\locked.exe: Permission denied. It was left in place and will not be deleted.");
+    EXPECT_EQ(controls.Boxes()[0].Style, 48u);
+    // Still counted as found; the next file is handled as usual.
+    EXPECT_EQ(controls.Boxes()[1].Title, "Reboot Notice");
+    EXPECT_NE(std::find(controls.Log().begin(), controls.Log().end(),
+                        "LblFound.Caption=Files Found so far =  2"),
+              controls.Log().end());
+    const std::string evil = "SHORT " + kSys + "\\evil.exe";
+    if (id == kNT)
+      EXPECT_EQ(app.Scheduled, std::vector<std::string>{evil});
+    else
+      EXPECT_EQ(app.Files[kIni], "[rename]\r\nNUL=" + evil + "\r\n");
+  }
+}
+
+TEST_F(FindAndFixTest, SchedulingThatFailsIsReportedNamingTheFile) {
+  AddInfected(kSys + "\\evil.exe");
+  app_.ShortNames.clear();
+  const std::string notScheduled =
+      kSys + "\\evil.exe could not be scheduled for deletion at restart: ";
+  const std::string copy = ". Its copy is " + kQuarantine + "\\evil.exe.";
+
+  // Without a short form the NT family registers the long path, which it accepts.
+  sys_.PlatformId = kNT;
+  form_.CmdFFix_Click();
+  EXPECT_EQ(app_.Scheduled, std::vector<std::string>{kSys + "\\evil.exe"});
+  EXPECT_EQ(controls_.Boxes().size(), 1u);
+
+  // A 9x line without a short form would name nothing: none is written, and the user is told.
+  sys_.PlatformId = k9x;
+  form_.CmdFFix_Click();
+  EXPECT_FALSE(app_.Files.count(kIni));
+  ASSERT_EQ(controls_.Boxes().size(), 3u);
+  EXPECT_EQ(controls_.Boxes()[1].Text,
+            notScheduled + "Windows gives no short (8.3) name for it" + copy);
+
+  sys_.PlatformId = kNT;
+  app_.MoveFails = true;
+  form_.CmdFFix_Click();
+  ASSERT_EQ(controls_.Boxes().size(), 5u);
+  EXPECT_EQ(controls_.Boxes()[3].Text, notScheduled + "Permission denied" + copy);
+}
+
+TEST_F(FindAndFixTest, AnUnwritableWininitEndsTheRunNamingTheFile) {
+  sys_.PlatformId = k9x;
+  AddInfected(kSys + "\\evil.exe");
+  AddInfected(kSys + "\\later.exe");
+  app_.ReadOnlyFiles = {kIni};
+  try {
+    form_.CmdFFix_Click();
+    FAIL() << "no error";
+  } catch (const RuntimeError &error) {
+    EXPECT_NE(std::string(error.what()).find(kIni), std::string::npos) << error.what();
+  }
+  // The file in hand is copied; nothing after it is touched.
+  EXPECT_TRUE(app_.Files.count(kQuarantine + "\\evil.exe"));
+  EXPECT_FALSE(app_.Files.count(kQuarantine + "\\later.exe"));
+}
+
+TEST_F(FindAndFixTest, WalksListsLongerThanSixteenBitCounters) {
+  controls_.List().LogRows = false;
+  constexpr int kRows = 32770;
+  for (int i = 0; i < kRows - 1; ++i)
+    scan_.AddFile(kSys + "\\f" + std::to_string(i) + ".exe");
+  AddInfected(kSys + "\\last.exe");
+  form_.CmdFFix_Click();
+  EXPECT_EQ(controls_.List().ListCount(), kRows);
+  EXPECT_EQ(controls_.List().Selected(), kRows - 1);
+  EXPECT_EQ(FoundCaptions()[1], "Files Found so far =  1");
+  // Kept alive once per row added and once per row examined.
+  EXPECT_EQ(controls_.KeepAlives(), 2u * kRows);
+}
+
+TEST_F(FindAndFixTest, The64BitBuildSearchesThe32BitSystemDirectoryToo) {
+  const std::string wow64 = "C:\\WINDOWS\\SysWOW64";
+  app_.Wow64Dir = wow64;
+  scan_.AddDir(wow64);
+  AddInfected(kSys + "\\a.exe");
+  AddInfected(wow64 + "\\b.exe");
+  controls_.Answers = {kIdCancel};
+  form_.CmdFFix_Click();
+  std::vector<std::string> rows = {kSys + "\\a.exe"};
+  if (kSearchesWow64Directory)
+    rows.push_back(wow64 + "\\b.exe");
+  EXPECT_EQ(controls_.List().Rows(), rows);
+  EXPECT_EQ(AppCalls("CopyFileA").size(), rows.size());
+}
+
+} // namespace
+} // namespace vorse

@@ -1,0 +1,144 @@
+// FakeAppOs: in-memory files behind the app seam, recording copies, schedules and restarts.
+#pragma once
+
+#include "app/app_os.h"
+#include "app/runtime_error.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vorse {
+
+/// Paths are compared exactly. Files hold their bytes as text.
+class FakeAppOs final : public AppOs {
+public:
+  std::string SysDir = "C:\\WINDOWS\\SYSTEM32";
+  std::string WinDir = "C:\\WINDOWS";
+  /// Empty: the platform has no 32-bit system directory.
+  std::string Wow64Dir;
+  std::map<std::string, std::string> Files;
+  std::set<std::string> Dirs;
+  /// The short form GetShortPathNameA gives for a path; paths not here have none.
+  std::map<std::string, std::string> ShortNames;
+  /// Injected failures: copies from these sources fail, writes to these files throw, and
+  /// every delayed move fails when MoveFails is set.
+  std::set<std::string> UnreadableSources;
+  std::set<std::string> ReadOnlyFiles;
+  bool MoveFails = false;
+
+  /// One line per call that changes something or is asked with arguments that matter.
+  std::vector<std::string> Calls;
+  /// The paths registered for deletion at restart, in order.
+  std::vector<std::string> Scheduled;
+  /// The sizes GetShortPathNameA was given, in order.
+  std::vector<std::uint32_t> ShortPathSizes;
+
+  std::uint32_t GetSystemDirectoryA(char *Buffer, std::uint32_t Size) override {
+    return Fill(SysDir, Buffer, Size);
+  }
+  std::uint32_t GetWindowsDirectoryA(char *Buffer, std::uint32_t Size) override {
+    return Fill(WinDir, Buffer, Size);
+  }
+  std::uint32_t GetSystemWow64DirectoryA(char *Buffer, std::uint32_t Size) override {
+    return Fill(Wow64Dir, Buffer, Size);
+  }
+  std::int32_t CreateDirectoryExA(const std::string &Template, const std::string &NewDir) override {
+    Calls.push_back("CreateDirectoryExA " + Template + " " + NewDir);
+    return Dirs.insert(NewDir).second ? 1 : Fail(EEXIST);
+  }
+  std::int32_t CopyFileA(const std::string &Source, const std::string &Target,
+                         std::int32_t FailIfExists) override {
+    Calls.push_back("CopyFileA " + Source + " " + Target + " " + std::to_string(FailIfExists));
+    const auto source = Files.find(Source);
+    if (source == Files.end() || UnreadableSources.count(Source))
+      return Fail(EACCES);
+    if (FailIfExists != 0 && Files.count(Target))
+      return Fail(EEXIST);
+    Files[Target] = source->second;
+    return 1;
+  }
+  std::int32_t MoveFileExA(const std::string &Existing, const char *NewName,
+                           std::uint32_t Flags) override {
+    Calls.push_back("MoveFileExA " + Existing + " " + (NewName ? NewName : "null") + " " +
+                    std::to_string(Flags));
+    if (MoveFails)
+      return Fail(EACCES);
+    Scheduled.push_back(Existing);
+    return 1;
+  }
+  std::uint32_t GetShortPathNameA(const std::string &LongPath, char *Buffer,
+                                  std::uint32_t Size) override {
+    ShortPathSizes.push_back(Size);
+    const auto it = ShortNames.find(LongPath);
+    if (it == ShortNames.end())
+      return static_cast<std::uint32_t>(Fail(ENOENT));
+    return Fill(it->second, Buffer, Size);
+  }
+  std::int32_t PathFileExistsA(const std::string &Path) override {
+    return Files.count(Path) || Dirs.count(Path) ? 1 : 0;
+  }
+  std::int64_t ReadFileChunk(const std::string &Path, std::uint64_t Offset,
+                             std::span<std::byte> Out) override {
+    ++ChunkReads;
+    const auto it = Files.find(Path);
+    if (it == Files.end() || UnreadableSources.count(Path)) {
+      Fail(EACCES);
+      return -1;
+    }
+    const std::string &bytes = it->second;
+    if (Offset >= bytes.size())
+      return 0;
+    const auto start = static_cast<std::size_t>(Offset);
+    const std::size_t count = std::min(Out.size(), bytes.size() - start);
+    std::memcpy(Out.data(), bytes.data() + start, count);
+    return static_cast<std::int64_t>(count);
+  }
+  std::intptr_t ShellExecuteA(std::uintptr_t Window, const std::string &Operation,
+                              const std::string &File, const std::string &Parameters,
+                              const std::string &Directory, std::int32_t ShowCommand) override {
+    Calls.push_back("ShellExecuteA " + std::to_string(Window) + " " + Operation + " " + File +
+                    " | " + Parameters + " | " + Directory + " " + std::to_string(ShowCommand));
+    return 42;
+  }
+  void AppendLines(const std::string &Path, const std::string &Lines) override {
+    Write(Path, Lines, true);
+  }
+  void WriteNewFile(const std::string &Path, const std::string &Lines) override {
+    Write(Path, Lines, false);
+  }
+  std::error_code LastError() override { return {lastError_, std::generic_category()}; }
+
+  std::size_t ChunkReads = 0;
+
+private:
+  std::int32_t Fail(int Error) {
+    lastError_ = Error;
+    return 0;
+  }
+  /// Copies \p Text and its NUL when it fits \p Size, returning its length; else the size
+  /// needed, NUL included; 0 for no text.
+  std::uint32_t Fill(const std::string &Text, char *Buffer, std::uint32_t Size) {
+    if (Text.empty())
+      return static_cast<std::uint32_t>(Fail(ENOENT));
+    const auto length = static_cast<std::uint32_t>(Text.size());
+    if (length >= Size)
+      return length + 1;
+    std::memcpy(Buffer, Text.c_str(), length + 1);
+    return length;
+  }
+  void Write(const std::string &Path, const std::string &Lines, bool Append) {
+    Calls.push_back((Append ? "AppendLines " : "WriteNewFile ") + Path);
+    if (ReadOnlyFiles.count(Path))
+      throw RuntimeError("Cannot open " + Path + " for writing: Permission denied");
+    Files[Path] = (Append ? Files[Path] : std::string()) + Lines;
+  }
+
+  int lastError_ = 0;
+};
+
+} // namespace vorse
