@@ -1,0 +1,30 @@
+// The command line of vorsescan: its options and their parsing.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorse {
+
+/// What the command line asks for.
+struct CliOptions {
+  std::vector<std::string> roots;
+  std::optional<std::string> quarantine;
+  bool json = false;
+  bool quiet = false;
+  bool remove = false;
+  bool help = false;
+  bool version = false;
+};
+
+/// Parses the arguments after the program name into \p Options. Returns the message to show
+/// when they are not valid, or nothing.
+std::optional<std::string> ParseCliOptions(std::span<const std::string> Args, CliOptions &Options);
+
+/// The text of --help.
+std::string_view UsageText();
+
+} // namespace vorse

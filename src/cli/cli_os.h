@@ -1,0 +1,58 @@
+// The platform operations of the command-line scanner that the scan seam does not offer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace vorse {
+
+/// What makes a directory itself, whatever path leads to it: the device (or volume) and the
+/// file index on it.
+struct DirectoryId {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+  bool operator==(const DirectoryId &) const = default;
+};
+
+/// How a file was removed: at once, or registered for deletion at the next start of Windows.
+enum class RemoveOutcome { Removed, ScheduledAtRestart };
+
+/// The seam of vorsescan. Paths are narrow text in the system's own form (NativePath) unless
+/// a method says otherwise; errors come back as error_code values naming the system's reason.
+class CliOs {
+public:
+  virtual ~CliOs() = default;
+  /// A path as the search writes it ("dir\sub\a.exe") in this system's own form.
+  virtual std::string NativePath(const std::string &SearchPath) = 0;
+  /// The roots to scan when none is given: the system directory, and on 64-bit Windows the
+  /// 32-bit one too; none where there is no Windows.
+  virtual std::vector<std::string> DefaultRoots() = 0;
+  virtual bool StderrIsTerminal() = 0;
+  /// True when \p Error, the reason a directory search could not start, only means that
+  /// nothing is there to list (no such entry, no match, not a directory).
+  virtual bool MeansNothingThere(std::error_code Error) = 0;
+  /// True when \p Error, the reason the version size query gave 0, means the file was read
+  /// and holds no version resource (as opposed to a file that could not be read).
+  virtual bool MeansNoVersionResource(std::error_code Error) = 0;
+  /// The identity of the directory that \p Path (search form) leads to, links followed.
+  virtual std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) = 0;
+  virtual bool Exists(const std::string &Path) = 0;
+  /// Creates \p Path and every parent it lacks; an existing directory is no error.
+  virtual std::error_code CreateDirectories(const std::string &Path) = 0;
+  /// Copies \p Source to \p Target, which must not exist yet: nothing is ever overwritten.
+  virtual std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) = 0;
+  /// Removes \p Path at once where the system allows it; on Windows a file in use is
+  /// registered for deletion at the next start instead (\p Outcome says which).
+  virtual std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) = 0;
+  /// \p Text (narrow, the system's code page) as UTF-8; unchanged where it cannot be converted
+  /// or already is UTF-8 (POSIX names are taken as UTF-8 bytes).
+  virtual std::string ToUtf8(const std::string &Text) = 0;
+};
+
+/// The body for the build's target OS.
+CliOs &PlatformCliOs();
+
+} // namespace vorse

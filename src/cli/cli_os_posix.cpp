@@ -1,0 +1,108 @@
+// CliOs for POSIX: generic POSIX code only.
+#include "cli/cli_os.h"
+#include "cli/stdio_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+
+namespace vorse {
+namespace {
+
+/// Copies the rest of \p From to \p To.
+std::error_code CopyBytes(std::FILE *From, std::FILE *To) {
+  std::array<char, 1 << 16> buffer;
+  errno = 0;
+  for (std::size_t got = buffer.size(); got == buffer.size();) {
+    got = std::fread(buffer.data(), 1, buffer.size(), From);
+    if (got < buffer.size() && std::ferror(From) != 0)
+      return StreamError();
+    if (std::fwrite(buffer.data(), 1, got, To) != got)
+      return StreamError();
+  }
+  return {};
+}
+
+class PosixCliOs final : public CliOs {
+public:
+  // The search joins names with "\"; a POSIX name holding "\" itself cannot be reached by it.
+  std::string NativePath(const std::string &SearchPath) override {
+    std::string native = SearchPath;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    return native;
+  }
+  std::vector<std::string> DefaultRoots() override { return {}; }
+  bool StderrIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
+  bool MeansNothingThere(std::error_code Error) override {
+    return Error == std::errc::no_such_file_or_directory || Error == std::errc::not_a_directory;
+  }
+  bool MeansNoVersionResource(std::error_code Error) override {
+    // ENODATA: read, but no version resource; EISDIR: a directory named like a match.
+    return Error == std::errc::no_message_available || Error == std::errc::is_a_directory;
+  }
+  std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
+    struct stat status {};
+    if (stat(NativePath(SearchPath).c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+      return std::nullopt;
+    return DirectoryId{static_cast<std::uint64_t>(status.st_dev),
+                       static_cast<std::uint64_t>(status.st_ino)};
+  }
+  bool Exists(const std::string &Path) override {
+    struct stat status {};
+    return lstat(Path.c_str(), &status) == 0;
+  }
+  std::error_code CreateDirectories(const std::string &Path) override {
+    for (std::size_t end = Path.find('/', 1);; end = Path.find('/', end + 1)) {
+      const std::string part = Path.substr(0, end);
+      if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+        return StreamError();
+      if (end == std::string::npos)
+        break;
+    }
+    struct stat status {};
+    if (stat(Path.c_str(), &status) != 0)
+      return StreamError();
+    return S_ISDIR(status.st_mode) ? std::error_code()
+                                   : std::make_error_code(std::errc::not_a_directory);
+  }
+  std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
+    errno = 0;
+    const StdioFile from(std::fopen(Source.c_str(), "rb"));
+    if (!from)
+      return StreamError();
+    // "x" opens with O_EXCL: an entry that appeared since the name was chosen is never
+    // overwritten. The copy is kept from being run by anyone but its owner.
+    StdioFile to(std::fopen(Target.c_str(), "wbx"));
+    if (!to)
+      return StreamError();
+    std::error_code error = CopyBytes(from.get(), to.get());
+    if (!error && (std::fflush(to.get()) != 0 || fchmod(fileno(to.get()), 0600) != 0 ||
+                   fsync(fileno(to.get())) != 0))
+      error = StreamError();
+    if (std::fclose(to.release()) != 0 && !error)
+      error = StreamError();
+    if (error)
+      unlink(Target.c_str());
+    return error;
+  }
+  std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
+    if (unlink(Path.c_str()) != 0)
+      return StreamError();
+    Outcome = RemoveOutcome::Removed;
+    return {};
+  }
+  std::string ToUtf8(const std::string &Text) override { return Text; }
+};
+
+} // namespace
+
+CliOs &PlatformCliOs() {
+  static PosixCliOs os;
+  return os;
+}
+
+} // namespace vorse

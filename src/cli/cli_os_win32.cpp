@@ -1,0 +1,153 @@
+// CliOs for Windows: generic Win32 code only.
+#include "cli/cli_os.h"
+#include "sysutil/win32_support.h"
+
+namespace vorse {
+namespace {
+
+/// A directory query of the GetSystemDirectoryA kind, with room for any path it reports.
+template <typename Query> std::string QueryDirectory(Query query) {
+  std::string buffer(MAX_PATH, '\0');
+  UINT length = query(buffer.data(), static_cast<UINT>(buffer.size()));
+  if (length >= buffer.size()) {
+    buffer.resize(length);
+    length = query(buffer.data(), static_cast<UINT>(buffer.size()));
+  }
+  buffer.resize(length < buffer.size() ? length : 0);
+  return buffer;
+}
+
+/// \p Text from the ANSI code page to UTF-8, by way of UTF-16; unchanged when a byte has no
+/// meaning in the code page (the JSON writer then keeps its bytes).
+std::string AnsiToUtf8(const std::string &Text) {
+  if (Text.empty())
+    return Text;
+  const int length = static_cast<int>(Text.size());
+  const int units =
+      ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, Text.data(), length, nullptr, 0);
+  if (units <= 0)
+    return Text;
+  std::wstring wide(static_cast<std::size_t>(units), L'\0');
+  ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, Text.data(), length, wide.data(), units);
+  const int bytes =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0)
+    return Text;
+  std::string converted(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, converted.data(), bytes, nullptr, nullptr);
+  return converted;
+}
+
+class Win32CliOs final : public CliOs {
+public:
+  std::string NativePath(const std::string &SearchPath) override { return SearchPath; }
+  std::vector<std::string> DefaultRoots() override {
+    std::vector<std::string> roots{QueryDirectory(
+        [](char *Buffer, UINT Size) { return ::GetSystemDirectoryA(Buffer, Size); })};
+    // Only the 64-bit build looks at the 32-bit system directory, as the window does: a 32-bit
+    // process sees that directory as its own system directory already.
+    if constexpr (sizeof(void *) == 8) {
+      std::string wow64 = QueryDirectory(
+          [](char *Buffer, UINT Size) { return ::GetSystemWow64DirectoryA(Buffer, Size); });
+      if (!wow64.empty())
+        roots.push_back(std::move(wow64));
+    }
+    return roots;
+  }
+  bool StderrIsTerminal() override {
+    // A console handle answers GetConsoleMode; a pipe or a file does not.
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+  }
+  bool MeansNothingThere(std::error_code Error) override {
+    switch (Error.value()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_NO_MORE_FILES:
+    case ERROR_DIRECTORY:
+      return true;
+    default:
+      return false;
+    }
+  }
+  bool MeansNoVersionResource(std::error_code Error) override {
+    switch (Error.value()) {
+    case ERROR_SUCCESS:
+    case ERROR_RESOURCE_DATA_NOT_FOUND:
+    case ERROR_RESOURCE_TYPE_NOT_FOUND:
+    case ERROR_RESOURCE_NAME_NOT_FOUND:
+    case ERROR_RESOURCE_LANG_NOT_FOUND:
+    case ERROR_BAD_FORMAT:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_INVALID_DATA:
+      return true;
+    default:
+      return false;
+    }
+  }
+  std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
+    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFile open a directory at all; no access
+    // right is asked for, so an unreadable directory still tells who it is.
+    const win32::ScopedFileHandle handle(
+        ::CreateFileA(SearchPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!handle || !::GetFileInformationByHandle(handle.get(), &info))
+      return std::nullopt;
+    return DirectoryId{info.dwVolumeSerialNumber,
+                       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
+                           info.nFileIndexLow};
+  }
+  bool Exists(const std::string &Path) override {
+    return ::GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  std::error_code CreateDirectories(const std::string &Path) override {
+    for (std::size_t end = Path.find_first_of("\\/");; end = Path.find_first_of("\\/", end + 1)) {
+      const std::string part = Path.substr(0, end);
+      // Drive roots ("C:") and the empty start of "\dir" are not created, only passed.
+      const bool creatable = !part.empty() && part.back() != ':';
+      if (creatable && !::CreateDirectoryA(part.c_str(), nullptr) &&
+          ::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_ACCESS_DENIED)
+        return win32::LastError();
+      if (end == std::string::npos)
+        break;
+    }
+    const DWORD attributes = ::GetFileAttributesA(Path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+      return win32::LastError();
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+               ? std::error_code()
+               : std::error_code(ERROR_DIRECTORY, std::system_category());
+  }
+  std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
+    // bFailIfExists: an entry that appeared since the name was chosen is never overwritten.
+    if (!::CopyFileA(Source.c_str(), Target.c_str(), TRUE))
+      return win32::LastError();
+    return {};
+  }
+  std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
+    if (::DeleteFileA(Path.c_str())) {
+      Outcome = RemoveOutcome::Removed;
+      return {};
+    }
+    const std::error_code error = win32::LastError();
+    // A running program or a loaded library cannot be deleted while in use; Windows deletes
+    // it at the next start instead, before anything can load it again.
+    if (error.value() != ERROR_SHARING_VIOLATION && error.value() != ERROR_ACCESS_DENIED)
+      return error;
+    if (!::MoveFileExA(Path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+      return win32::LastError();
+    Outcome = RemoveOutcome::ScheduledAtRestart;
+    return {};
+  }
+  std::string ToUtf8(const std::string &Text) override { return AnsiToUtf8(Text); }
+};
+
+} // namespace
+
+CliOs &PlatformCliOs() {
+  static Win32CliOs os;
+  return os;
+}
+
+} // namespace vorse

@@ -1,0 +1,216 @@
+// JsonWriter: a small writer of one indented JSON document, always valid UTF-8.
+#include "cli/json_writer.h"
+
+#include <cstdio>
+
+namespace vorse {
+namespace {
+
+/// The length of the well-formed UTF-8 sequence at the start of \p Bytes, or 0.
+std::size_t SequenceLength(std::string_view Bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(Bytes[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80)
+    return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+    high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (Bytes.size() < length || byte(1) < low || byte(1) > high)
+    return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (byte(i) < 0x80 || byte(i) > 0xBF)
+      return 0;
+  return length;
+}
+
+void AppendEscape(std::string &Out, unsigned Unit) {
+  char escape[8];
+  std::snprintf(escape, sizeof escape, "\\u%04x", Unit);
+  Out += escape;
+}
+
+/// Appends one character below U+0080 in its JSON form.
+void AppendAscii(std::string &Out, char c) {
+  switch (c) {
+  case '"':
+    Out += "\\\"";
+    return;
+  case '\\':
+    Out += "\\\\";
+    return;
+  case '\n':
+    Out += "\\n";
+    return;
+  case '\r':
+    Out += "\\r";
+    return;
+  case '\t':
+    Out += "\\t";
+    return;
+  default:
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      AppendEscape(Out, static_cast<unsigned char>(c));
+    else
+      Out += c;
+  }
+}
+
+void AppendUtf8(std::string &Out, char32_t Code) {
+  if (Code < 0x800) {
+    Out += static_cast<char>(0xC0 | (Code >> 6));
+  } else if (Code < 0x10000) {
+    Out += static_cast<char>(0xE0 | (Code >> 12));
+    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (Code >> 18));
+    Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+  }
+  Out += static_cast<char>(0x80 | (Code & 0x3F));
+}
+
+} // namespace
+
+std::string ToHex(std::string_view Bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(Bytes.size() * 2);
+  for (const char c : Bytes) {
+    hex += kDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return hex;
+}
+
+bool IsValidUtf8(std::string_view Bytes) {
+  while (!Bytes.empty()) {
+    const std::size_t length = SequenceLength(Bytes);
+    if (length == 0)
+      return false;
+    Bytes.remove_prefix(length);
+  }
+  return true;
+}
+
+void JsonWriter::NewLine() {
+  text_ += '\n';
+  text_.append(2 * hasMembers_.size(), ' ');
+}
+
+void JsonWriter::BeforeValue() {
+  if (afterKey_) {
+    afterKey_ = false;
+    return;
+  }
+  if (hasMembers_.empty())
+    return;
+  if (hasMembers_.back())
+    text_ += ',';
+  hasMembers_.back() = true;
+  NewLine();
+}
+
+void JsonWriter::Open(char Bracket) {
+  BeforeValue();
+  text_ += Bracket;
+  hasMembers_.push_back(false);
+}
+
+void JsonWriter::Close(char Bracket) {
+  const bool hadMembers = hasMembers_.back();
+  hasMembers_.pop_back();
+  if (hadMembers)
+    NewLine();
+  text_ += Bracket;
+}
+
+void JsonWriter::BeginObject() {
+  Open('{');
+}
+void JsonWriter::EndObject() {
+  Close('}');
+}
+void JsonWriter::BeginArray() {
+  Open('[');
+}
+void JsonWriter::EndArray() {
+  Close(']');
+}
+
+void JsonWriter::Key(std::string_view Name) {
+  String(Name);
+  text_ += ": ";
+  afterKey_ = true;
+}
+
+void JsonWriter::String(std::string_view Utf8) {
+  BeforeValue();
+  text_ += '"';
+  while (!Utf8.empty()) {
+    const std::size_t length = SequenceLength(Utf8);
+    if (length == 1)
+      AppendAscii(text_, Utf8.front());
+    else if (length == 0)
+      text_ += "\xEF\xBF\xBD"; // U+FFFD for a byte that starts no valid sequence
+    else
+      text_.append(Utf8.substr(0, length));
+    Utf8.remove_prefix(length == 0 ? 1 : length);
+  }
+  text_ += '"';
+}
+
+void JsonWriter::String(std::u16string_view Text) {
+  BeforeValue();
+  text_ += '"';
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    const char16_t unit = Text[i];
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    const bool pairs =
+        high && i + 1 < Text.size() && Text[i + 1] >= 0xDC00 && Text[i + 1] <= 0xDFFF;
+    if (unit < 0x80) {
+      AppendAscii(text_, static_cast<char>(unit));
+    } else if (pairs) {
+      AppendUtf8(text_, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                            (static_cast<char32_t>(Text[i + 1]) - 0xDC00));
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendEscape(text_, unit);
+    } else {
+      AppendUtf8(text_, unit);
+    }
+  }
+  text_ += '"';
+}
+
+void JsonWriter::Number(std::uint64_t Value) {
+  BeforeValue();
+  text_ += std::to_string(Value);
+}
+
+void JsonWriter::PathMember(std::string_view Name, std::string_view Bytes) {
+  Key(Name);
+  String(Bytes);
+  if (IsValidUtf8(Bytes))
+    return;
+  Key(std::string(Name) + "_bytes");
+  String(ToHex(Bytes));
+}
+
+std::string JsonWriter::Finish() const {
+  return text_ + '\n';
+}
+
+} // namespace vorse

@@ -1,0 +1,53 @@
+// QuarantineStore: verified copies of infected files, with a manifest to put them back by.
+#pragma once
+
+#include "cli/cli_os.h"
+#include "cli/file_digest.h"
+
+#include <string>
+
+namespace vorse {
+
+/// One file kept: where its copy is and what it holds.
+struct KeptCopy {
+  /// The copy's full path, in the system's own form.
+  std::string path;
+  /// Its name within the folder.
+  std::string name;
+  FileDigest digest;
+  /// The file lies in the quarantine folder itself: it is a copy, not an original, and was
+  /// left as it is (nothing else is set).
+  bool alreadyQuarantined = false;
+};
+
+/// The folder given to --quarantine. Copies take the window's quarantine naming rule, so no
+/// copy ever overwrites another file; every copy is checked byte for byte against its original
+/// and recorded in manifest.tsv before anyone may remove the original.
+class QuarantineStore {
+public:
+  QuarantineStore(CliOs &Os, std::string Folder);
+
+  /// Creates the folder when it is missing. Returns the message to show when it cannot.
+  std::optional<std::string> Prepare();
+
+  /// Copies \p Path into the folder (or finds an identical copy there already), verifies the
+  /// copy and appends its manifest line; a file of the folder itself is left alone. Returns the
+  /// message to show when any step fails: then the original must stay where it is.
+  std::optional<std::string> Keep(const std::string &Path, KeptCopy &Kept);
+
+  /// The manifest's full path.
+  std::string ManifestPath() const;
+
+private:
+  std::optional<std::string> AppendManifest(const std::string &Path, const KeptCopy &Kept);
+
+  CliOs &os_;
+  std::string folder_;
+  std::optional<DirectoryId> folderId_;
+};
+
+/// A manifest field: "%", tab, carriage return and line feed as %25, %09, %0D and %0A, so
+/// every name fits one field of one line and can be decoded exactly.
+std::string ManifestField(const std::string &Text);
+
+} // namespace vorse

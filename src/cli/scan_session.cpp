@@ -1,0 +1,215 @@
+// ScanRoot: the window's search and detection over one root, reporting each event as it comes.
+#include "cli/scan_session.h"
+
+#include "scan/file_search.h"
+#include "scan/signatures.h"
+#include "scan/version_data.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace vorse {
+namespace {
+
+/// The length of the prefix "InternalName: " that every found entry carries.
+constexpr std::size_t kEntryPrefix = 14;
+
+/// The scan seam as the window's search sees it, with additions of the scanner's own:
+/// - The directory test answers from the type the enumeration itself reported for the entry
+///   just returned, where it reported one; only other entries are examined by their path.
+///   The outcome is the same, without a query per entry.
+/// - A directory search that fails for another reason than "nothing there", and a file whose
+///   version resource cannot be read, are reported instead of passing in silence.
+/// - A directory that is one of its own ancestors (through a link or a junction) is not
+///   searched again, so no loop of links can trap the scan.
+class WatchingScanOs final : public ScanOs {
+public:
+  WatchingScanOs(ScanOs &Inner, CliOs &Cli, ScanListener &Listener)
+      : inner_(Inner), cli_(Cli), listener_(Listener) {}
+
+  bool RootFailed() const { return rootFailed_; }
+
+  FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
+    const std::string dir = Pattern.substr(0, Pattern.rfind('\\') + 1);
+    if (dir != dir_)
+      EnterDirectory(dir);
+    entryName_.clear();
+    if (refused_)
+      return kInvalidFindHandle;
+    const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
+    if (handle == kInvalidFindHandle) {
+      ReportSearchFailure(inner_.LastError());
+      return handle;
+    }
+    Remember(Data);
+    return handle;
+  }
+  std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
+    entryName_.clear();
+    const std::int32_t found = inner_.FindNextFileA(Handle, Data);
+    if (found != 0)
+      Remember(Data);
+    return found;
+  }
+  std::int32_t FindClose(FindHandle Handle) override { return inner_.FindClose(Handle); }
+  std::uint32_t GetFileAttributesA(const std::string &Path) override {
+    if (IsLastEntry(Path) && entryAttributes_ != kInvalidFileAttributes)
+      return entryAttributes_;
+    return inner_.GetFileAttributesA(Path);
+  }
+  std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
+                                        std::uint32_t &Handle) override {
+    const std::uint32_t size = inner_.GetFileVersionInfoSizeA(FileName, Handle);
+    if (size == 0)
+      ReportUnreadableFile(FileName, inner_.LastError());
+    return size;
+  }
+  std::int32_t GetFileVersionInfoA(const std::string &FileName, std::uint32_t Handle,
+                                   std::uint32_t Size, void *Data) override {
+    const std::int32_t read = inner_.GetFileVersionInfoA(FileName, Handle, Size, Data);
+    if (read == 0)
+      listener_.OnProblem(cli_.NativePath(FileName),
+                          "cannot read file: " + ErrorText(inner_.LastError()));
+    return read;
+  }
+  std::error_code LastError() override { return inner_.LastError(); }
+
+private:
+  struct Ancestor {
+    std::string dir;
+    std::optional<DirectoryId> id;
+  };
+
+  void EnterDirectory(const std::string &Dir) {
+    const bool isRoot = dir_.empty();
+    dir_ = Dir;
+    reported_ = false;
+    refused_ = false;
+    // The search is depth first: the directories still above this one are exactly those
+    // whose path starts this one's.
+    while (!ancestors_.empty() && !Dir.starts_with(ancestors_.back().dir))
+      ancestors_.pop_back();
+    const std::optional<DirectoryId> id = cli_.IdentifyDirectory(Dir);
+    const auto loop = std::find_if(ancestors_.begin(), ancestors_.end(),
+                                   [&](const Ancestor &a) { return id && a.id == id; });
+    if (loop != ancestors_.end()) {
+      refused_ = true;
+      listener_.OnProblem(cli_.NativePath(Dir),
+                          "not searched: it leads back to " + cli_.NativePath(loop->dir));
+      return;
+    }
+    ancestors_.push_back({Dir, id});
+    rootDir_ = isRoot ? Dir : rootDir_;
+    listener_.OnDirectory(cli_.NativePath(Dir));
+  }
+
+  void ReportSearchFailure(std::error_code Error) {
+    if (reported_ || cli_.MeansNothingThere(Error))
+      return;
+    // Both searches of a directory fail alike; one report is enough.
+    reported_ = true;
+    rootFailed_ = rootFailed_ || dir_ == rootDir_;
+    listener_.OnProblem(cli_.NativePath(dir_), "cannot read directory: " + ErrorText(Error));
+  }
+
+  void ReportUnreadableFile(const std::string &FileName, std::error_code Error) {
+    // A directory named like a match is a row too; it has no version resource to read.
+    const bool isDirectory = IsLastEntry(FileName) && entryAttributes_ != kInvalidFileAttributes &&
+                             (entryAttributes_ & kFileAttributeDirectory) != 0;
+    if (isDirectory || cli_.MeansNoVersionResource(Error))
+      return;
+    listener_.OnProblem(cli_.NativePath(FileName), "cannot read file: " + ErrorText(Error));
+  }
+
+  void Remember(const FindData &Data) {
+    entryName_.assign(Data.cFileName, strnlen(Data.cFileName, sizeof Data.cFileName));
+    entryAttributes_ = Data.dwFileAttributes;
+  }
+
+  bool IsLastEntry(const std::string &Path) const {
+    return !entryName_.empty() && Path.size() == dir_.size() + entryName_.size() &&
+           Path.starts_with(dir_) && Path.ends_with(entryName_);
+  }
+
+  ScanOs &inner_;
+  CliOs &cli_;
+  ScanListener &listener_;
+  std::string dir_;
+  std::string rootDir_;
+  std::vector<Ancestor> ancestors_;
+  bool reported_ = false;
+  bool refused_ = false;
+  bool rootFailed_ = false;
+  std::string entryName_;
+  std::uint32_t entryAttributes_ = kInvalidFileAttributes;
+};
+
+/// Examines each row as the search appends it, as the window's run does with its list, but
+/// without keeping the rows.
+class ExaminingSink final : public RowSink {
+public:
+  ExaminingSink(ScanOs &Scan, CliOs &Cli, ScanListener &Listener)
+      : scan_(Scan), cli_(Cli), listener_(Listener) {}
+  void AddItem(const std::string &Text) override {
+    listener_.OnFileExamined(cli_.NativePath(Text));
+    // The row as the search wrote it: trimming blanks, as the window does, could name
+    // another file than the one found.
+    const std::optional<VersionEntries> entries = GetFileVersionData(scan_, Text);
+    if (!entries)
+      return;
+    for (const std::u16string &entry : *entries) {
+      if (IsVorseSignature(entry)) {
+        listener_.OnInfected(cli_.NativePath(Text), entry.substr(kEntryPrefix));
+        return;
+      }
+    }
+  }
+
+private:
+  ScanOs &scan_;
+  CliOs &cli_;
+  ScanListener &listener_;
+};
+
+/// \p Root without the separators that end it; FindFilesAPI appends its own "\". A root made
+/// only of separators (the root directory) becomes empty, which the search reads as "\".
+std::string SearchRoot(const std::string &Root) {
+  const std::size_t last = Root.find_last_not_of("\\/");
+  if (last == std::string::npos)
+    return {};
+  // "C:\" keeps its separator: "C:" alone means the drive's current directory.
+  const bool driveRoot = Root[last] == ':' && last + 1 < Root.size();
+  return Root.substr(0, driveRoot ? last + 2 : last + 1);
+}
+
+} // namespace
+
+std::string ErrorText(std::error_code Error) {
+  std::string text = Error.message();
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+bool ScanRoot(ScanOs &Scan, CliOs &Cli, const std::string &Root, ScanListener &Listener) {
+  std::string path = SearchRoot(Root);
+  const std::uint32_t attributes = Scan.GetFileAttributesA(path.empty() ? "\\" : path);
+  if (attributes == kInvalidFileAttributes) {
+    Listener.OnProblem(Root, "cannot read: " + ErrorText(Scan.LastError()));
+    return false;
+  }
+  if ((attributes & kFileAttributeDirectory) == 0) {
+    Listener.OnProblem(Root, "not a directory");
+    return false;
+  }
+  WatchingScanOs watching(Scan, Cli, Listener);
+  ExaminingSink sink(watching, Cli, Listener);
+  std::int64_t fileCount = 0;
+  std::int64_t dirCount = 0;
+  FindFilesAPI(watching, path, "*.exe", fileCount, dirCount, sink);
+  return !watching.RootFailed();
+}
+
+} // namespace vorse

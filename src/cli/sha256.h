@@ -1,0 +1,29 @@
+// SHA-256 from the platform's own cryptography: CNG on Windows, libcrypto elsewhere.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace vorse {
+
+/// An incremental SHA-256 digest. Throws std::runtime_error when the platform's provider
+/// cannot be used at all.
+class Sha256 {
+public:
+  Sha256();
+  Sha256(const Sha256 &) = delete;
+  Sha256 &operator=(const Sha256 &) = delete;
+  ~Sha256();
+  void Update(std::span<const std::byte> Bytes);
+  /// The digest of everything given so far; the object is spent afterwards.
+  std::array<std::uint8_t, 32> Final();
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+} // namespace vorse

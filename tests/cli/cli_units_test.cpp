@@ -1,0 +1,220 @@
+// The scanner's building blocks: its command line, JSON text, progress line and digests.
+#include "cli/cli_options.h"
+#include "cli/file_digest.h"
+#include "cli/json_writer.h"
+#include "cli/progress.h"
+#include "cli/quarantine_store.h"
+#include "cli_test_tree.h"
+#include "scan/signatures.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace vorse {
+namespace {
+
+TEST(SignatureTest, WholeEntryEqualityWithCaseIgnored) {
+  struct Case {
+    std::u16string entry;
+    bool infected;
+  };
+  const Case cases[] = {
+      {u"InternalName: Kern32", true},
+      {u"InternalName: KERN32", true},
+      {u"InternalName: WoWeX32", true},
+      {u"INTERNALNAME: wowex32", true},
+      // The system's lower-casing folds the Kelvin sign into "k".
+      {u"InternalName: \u212Aern32", true},
+      {u"InternalName: Kern32 ", false},
+      {u"InternalName: Kern321", false},
+      {u"InternalName: Kern3", false},
+      {u"InternalName:Kern32", false},
+      {u"InternalName", false},
+      {u"", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.entry));
+    EXPECT_EQ(IsVorseSignature(c.entry), c.infected);
+  }
+}
+
+TEST(CliOptionsTest, AcceptsEachModeAndRejectsWhatCannotWork) {
+  struct Case {
+    std::vector<std::string> args;
+    bool valid;
+  };
+  const Case cases[] = {
+      {{"dir"}, true},
+      {{"--json", "-q", "a", "b"}, true},
+      {{"--quarantine", "q", "--remove", "d"}, true},
+      {{"--quarantine=q", "d"}, true},
+      {{"--", "--json"}, true},
+      {{"--remove", "d"}, false},
+      {{"--quarantine"}, false},
+      {{"--quarantine="}, false},
+      {{"--quarantine", "a", "--quarantine", "b"}, false},
+      {{"--jsn", "d"}, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    CliOptions options;
+    EXPECT_EQ(ParseCliOptions(c.args, options).has_value(), !c.valid);
+  }
+}
+
+TEST(CliOptionsTest, KeepsRootsInOrderAndTakesDashDashLiterally) {
+  CliOptions options;
+  const std::vector<std::string> args{"b", "--quarantine", "q", "a", "--", "--json"};
+  ASSERT_FALSE(ParseCliOptions(args, options));
+  EXPECT_EQ(options.roots, (std::vector<std::string>{"b", "a", "--json"}));
+  EXPECT_EQ(options.quarantine, "q");
+  EXPECT_FALSE(options.json);
+}
+
+std::string Json(const std::function<void(JsonWriter &)> &Write) {
+  JsonWriter json;
+  Write(json);
+  return json.Finish();
+}
+
+TEST(JsonWriterTest, EscapesTextAndKeepsUndecodableNamesAsBytes) {
+  struct Case {
+    std::string bytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"C:\\dir\\a\"b.exe", R"({
+  "path": "C:\\dir\\a\"b.exe"
+}
+)"},
+      {"tab\there\x01", R"({
+  "path": "tab\there\u0001"
+}
+)"},
+      {"caf\xC3\xA9", "{\n  \"path\": \"caf\xC3\xA9\"\n}\n"},
+      // A Latin-1 byte, an overlong slash and a lone surrogate are no UTF-8: replaced in the
+      // text, kept exactly in the bytes.
+      {"caf\xE9", "{\n  \"path\": \"caf\xEF\xBF\xBD\",\n  \"path_bytes\": \"636166e9\"\n}\n"},
+      {"\xC0\xAF", "{\n  \"path\": \"\xEF\xBF\xBD\xEF\xBF\xBD\",\n  \"path_bytes\": \"c0af\"\n}\n"},
+      {"\xED\xA0\x80", "{\n  \"path\": \"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\",\n  "
+                       "\"path_bytes\": \"eda080\"\n}\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(Json([&](JsonWriter &json) {
+                json.BeginObject();
+                json.PathMember("path", c.bytes);
+                json.EndObject();
+              }),
+              c.expected);
+  }
+}
+
+TEST(JsonWriterTest, WritesSixteenBitTextAsUtf8) {
+  EXPECT_EQ(Json([](JsonWriter &json) { json.String(u"K\u00e9rn\U0001F600\xD800x"); }),
+            "\"K\xC3\xA9rn\xF0\x9F\x98\x80\\ud800x\"\n");
+}
+
+TEST(JsonWriterTest, NestsWithCommasOnlyBetweenMembers) {
+  EXPECT_EQ(Json([](JsonWriter &json) {
+              json.BeginObject();
+              json.Key("a");
+              json.BeginArray();
+              json.Number(1);
+              json.Number(2);
+              json.EndArray();
+              json.Key("b");
+              json.BeginArray();
+              json.EndArray();
+              json.EndObject();
+            }),
+            "{\n  \"a\": [\n    1,\n    2\n  ],\n  \"b\": []\n}\n");
+}
+
+class ProgressTest : public ::testing::Test {
+protected:
+  std::chrono::steady_clock::time_point now_{};
+  std::ostringstream out_;
+  Progress::Clock clock_ = [this] { return now_; };
+};
+
+TEST_F(ProgressTest, RedrawsAFewTimesASecondAndClearsItsLine) {
+  Progress progress(out_, true, clock_);
+  progress.SetDirectory("/sys/dir");
+  progress.Update({1, 5, 0, 0});
+  EXPECT_EQ(out_.str(), "\r1 dirs, 5 files, 0 infected  /sys/dir");
+  now_ += std::chrono::milliseconds(100);
+  progress.Update({1, 6, 0, 0});
+  EXPECT_EQ(out_.str(), "\r1 dirs, 5 files, 0 infected  /sys/dir") << "too soon to redraw";
+  now_ += std::chrono::milliseconds(200);
+  progress.SetDirectory("/s");
+  progress.Update({2, 7, 1, 0});
+  const std::string first = "\r1 dirs, 5 files, 0 infected  /sys/dir";
+  // The shorter line is padded over what the longer one left.
+  EXPECT_EQ(out_.str(), first + "\r2 dirs, 7 files, 1 infected  /s      ");
+  out_.str("");
+  progress.Clear();
+  EXPECT_EQ(out_.str(), "\r" + std::string(31, ' ') + "\r") << "the text shown, not the padding";
+  out_.str("");
+  progress.Clear();
+  EXPECT_EQ(out_.str(), "") << "nothing left to clear";
+}
+
+TEST_F(ProgressTest, CutsALongDirectoryFromTheFrontWithinOneLine) {
+  Progress progress(out_, true, clock_);
+  progress.SetDirectory("/" + std::string(200, 'd') + "/\xC3\xA9nd");
+  progress.Update({});
+  const std::string line = out_.str();
+  EXPECT_EQ(line.size(), 1u + 79u) << line;
+  EXPECT_NE(line.find("...d"), std::string::npos);
+  EXPECT_TRUE(line.ends_with("/\xC3\xA9nd"));
+}
+
+TEST_F(ProgressTest, DisabledWritesNothing) {
+  Progress progress(out_, false, clock_);
+  progress.Update({1, 1, 1, 1});
+  progress.Clear();
+  EXPECT_EQ(out_.str(), "");
+}
+
+TEST(FileDigestTest, HashesAndComparesWholeFiles) {
+  const std::string kAbcSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  test::TestTree tree;
+  tree.Write("abc", "abc");
+  tree.Write("abc2", "abc");
+  tree.Write("abd", "abd");
+  tree.Write("ab", "ab");
+  tree.Write("big", std::string(200000, 'x'));
+  FileDigest digest;
+  ASSERT_FALSE(DigestFile(tree.Path("abc"), digest));
+  EXPECT_EQ(digest.size, 3u);
+  EXPECT_EQ(digest.sha256, kAbcSha256);
+  ASSERT_FALSE(DigestFile(tree.Path("big"), digest));
+  EXPECT_EQ(digest.size, 200000u);
+  EXPECT_TRUE(DigestFile(tree.Path("missing"), digest));
+
+  struct Case {
+    const char *other;
+    bool same;
+  };
+  for (const Case c : {Case{"abc2", true}, Case{"abd", false}, Case{"ab", false}}) {
+    SCOPED_TRACE(c.other);
+    bool same = !c.same;
+    FileDigest compared;
+    ASSERT_FALSE(CompareFiles(tree.Path("abc"), tree.Path(c.other), same, compared));
+    EXPECT_EQ(same, c.same);
+    if (c.same) {
+      EXPECT_EQ(compared.sha256, kAbcSha256);
+    }
+  }
+  bool same = true;
+  EXPECT_TRUE(CompareFiles(tree.Path("abc"), tree.Path("missing"), same, digest));
+}
+
+TEST(ManifestFieldTest, EncodesOnlyWhatWouldBreakALine) {
+  EXPECT_EQ(ManifestField("C:\\a b\\100%\tx\r\ny.exe"), "C:\\a b\\100%25%09x%0D%0Ay.exe");
+}
+
+} // namespace
+} // namespace vorse

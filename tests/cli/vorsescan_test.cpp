@@ -1,0 +1,352 @@
+// vorsescan from end to end, in process: the platform's own search and version reading over a
+// real tree, with the scanner's seam wrapped where a test needs to steer it.
+#include "cli/file_digest.h"
+#include "cli/json_writer.h"
+#include "cli/run_cli.h"
+#include "cli_test_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace vorse {
+namespace {
+
+/// The platform's CliOs, with a terminal or not, directory identities and removals that a
+/// test may steer, and copies it may spoil.
+class SteeredCliOs final : public CliOs {
+public:
+  bool terminal = false;
+  std::map<std::string, DirectoryId> identities;
+  std::optional<RemoveOutcome> removeAs;
+  bool spoilCopies = false;
+  std::vector<std::string> removed;
+
+  std::string NativePath(const std::string &SearchPath) override {
+    return real_.NativePath(SearchPath);
+  }
+  std::vector<std::string> DefaultRoots() override { return real_.DefaultRoots(); }
+  bool StderrIsTerminal() override { return terminal; }
+  bool MeansNothingThere(std::error_code Error) override { return real_.MeansNothingThere(Error); }
+  bool MeansNoVersionResource(std::error_code Error) override {
+    return real_.MeansNoVersionResource(Error);
+  }
+  std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
+    const auto steered = identities.find(NativePath(SearchPath));
+    return steered != identities.end() ? steered->second : real_.IdentifyDirectory(SearchPath);
+  }
+  bool Exists(const std::string &Path) override { return real_.Exists(Path); }
+  std::error_code CreateDirectories(const std::string &Path) override {
+    return real_.CreateDirectories(Path);
+  }
+  std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
+    const std::error_code error = real_.CopyToNewFile(Source, Target);
+    if (!error && spoilCopies)
+      std::ofstream(Target, std::ios::binary | std::ios::app) << "spoilt";
+    return error;
+  }
+  std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
+    removed.push_back(Path);
+    if (!removeAs)
+      return real_.RemoveFile(Path, Outcome);
+    Outcome = *removeAs;
+    return {};
+  }
+  std::string ToUtf8(const std::string &Text) override { return real_.ToUtf8(Text); }
+
+private:
+  CliOs &real_ = PlatformCliOs();
+};
+
+/// The platform's ScanOs, with directory searches and files that fail as unreadable ones do.
+class FailingScanOs final : public ScanOs {
+public:
+  std::vector<std::string> unreadable;
+
+  FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
+    if (Fails(Pattern.substr(0, Pattern.rfind('\\'))))
+      return kInvalidFindHandle;
+    return real_.FindFirstFileA(Pattern, Data);
+  }
+  std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
+    return real_.FindNextFileA(Handle, Data);
+  }
+  std::int32_t FindClose(FindHandle Handle) override { return real_.FindClose(Handle); }
+  std::uint32_t GetFileAttributesA(const std::string &Path) override {
+    return real_.GetFileAttributesA(Path);
+  }
+  std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
+                                        std::uint32_t &Handle) override {
+    return Fails(FileName) ? 0 : real_.GetFileVersionInfoSizeA(FileName, Handle);
+  }
+  std::int32_t GetFileVersionInfoA(const std::string &FileName, std::uint32_t Handle,
+                                   std::uint32_t Size, void *Data) override {
+    return real_.GetFileVersionInfoA(FileName, Handle, Size, Data);
+  }
+  std::error_code LastError() override {
+    if (!failed_)
+      return real_.LastError();
+#ifdef _WIN32
+    return {5, std::system_category()}; // ERROR_ACCESS_DENIED
+#else
+    return std::make_error_code(std::errc::permission_denied);
+#endif
+  }
+
+private:
+  bool Fails(const std::string &Path) {
+    const std::string native = PlatformCliOs().NativePath(Path);
+    failed_ = std::find(unreadable.begin(), unreadable.end(), native) != unreadable.end();
+    return failed_;
+  }
+  ScanOs &real_ = PlatformScanOs();
+  bool failed_ = false;
+};
+
+/// \p Text as a JSON string literal (the tree's paths are plain text).
+std::string Quoted(const std::string &Text) {
+  std::string quoted = "\"";
+  for (const char c : Text)
+    quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string PathSeparator() {
+  return std::string(1, std::filesystem::path::preferred_separator);
+}
+
+std::vector<std::string> Lines(const std::string &Text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(Text);
+  for (std::string line; std::getline(stream, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+class VorsescanTest : public ::testing::Test {
+protected:
+  int Run(std::vector<std::string> Args) {
+    out_.str("");
+    err_.str("");
+    return RunVorsescan(Args, scan_, cli_, out_, err_);
+  }
+
+  /// A tree with two infected programs (one a level down), near misses and things that are no
+  /// program at all.
+  void PlantMixedTree() {
+    tree_.Program("top.exe", u"Kern32");
+    tree_.Program("sub/deep.exe", u"WoWeX32");
+    tree_.Program("sub/near.exe", u"Kern321");
+    tree_.Program("sub/space.exe", u"Kern32 ");
+    tree_.Program("other.dll", u"Kern32");
+    tree_.Write("text.exe", "not a program");
+    std::filesystem::create_directories(tree_.Path("tools.exe"));
+  }
+
+  test::TestTree tree_;
+  FailingScanOs scan_;
+  SteeredCliOs cli_;
+  std::ostringstream out_;
+  std::ostringstream err_;
+};
+
+TEST_F(VorsescanTest, PrintsOnlyTheInfectedPathsInTheSearchOrder) {
+  PlantMixedTree();
+  EXPECT_EQ(Run({tree_.Path()}), kExitInfected);
+  EXPECT_EQ(Lines(out_.str()),
+            (std::vector<std::string>{tree_.Path("top.exe"), tree_.Path("sub/deep.exe")}));
+  // Rows: top.exe, text.exe, tools.exe (a directory named like a match), and three below sub.
+  EXPECT_EQ(err_.str().substr(0, err_.str().rfind(',')),
+            "vorsescan: 6 files examined in 3 directories, 2 infected, 0 errors");
+}
+
+TEST_F(VorsescanTest, ExitStatusTellsCleanFromInfectedFromFailed) {
+  tree_.Program("clean/a.exe", u"Notepad");
+  tree_.Program("dirty/a.exe", u"wowex32");
+  tree_.Write("file", "");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {
+      {{tree_.Path("clean")}, kExitClean},
+      {{tree_.Path("dirty")}, kExitInfected},
+      {{tree_.Path("missing")}, kExitError},
+      {{tree_.Path("file")}, kExitError},
+      {{tree_.Path("missing"), tree_.Path("dirty")}, kExitError},
+      {{"--bogus", tree_.Path("dirty")}, kExitError},
+      {{"--help"}, kExitClean},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    EXPECT_EQ(Run(c.args), c.status) << err_.str();
+  }
+  // A root that cannot be read does not stop the others.
+  Run({tree_.Path("missing"), tree_.Path("dirty")});
+  EXPECT_EQ(out_.str(), tree_.Path("dirty/a.exe") + "\n");
+  EXPECT_NE(err_.str().find(tree_.Path("missing") + ": cannot read"), std::string::npos);
+}
+
+#ifndef _WIN32
+TEST_F(VorsescanTest, WithoutDirectoryOutsideWindowsSaysOneIsNeeded) {
+  EXPECT_EQ(Run({}), kExitError);
+  EXPECT_NE(err_.str().find("a directory to scan is needed"), std::string::npos);
+}
+
+TEST_F(VorsescanTest, NamesThatAreNoValidTextArePrintedAsTheirBytes) {
+  tree_.Program("caf\xE9.exe", u"Kern32");
+  EXPECT_EQ(Run({"--quiet", tree_.Path()}), kExitInfected);
+  EXPECT_EQ(out_.str(), tree_.Path("caf\xE9.exe") + "\n");
+  Run({"--json", tree_.Path()});
+  EXPECT_NE(out_.str().find("\"path_bytes\": \"" + ToHex(tree_.Path("caf\xE9.exe")) + "\""),
+            std::string::npos)
+      << out_.str();
+}
+#endif
+
+TEST_F(VorsescanTest, ProgressOnlyOnATerminalAndNothingButErrorsWhenQuiet) {
+  PlantMixedTree();
+  Run({tree_.Path()});
+  EXPECT_EQ(err_.str().find('\r'), std::string::npos);
+  cli_.terminal = true;
+  Run({tree_.Path()});
+  EXPECT_NE(err_.str().find("\r1 dirs, 0 files, 0 infected  "), std::string::npos) << err_.str();
+  // The line is blanked before each finding's own output and at the end.
+  EXPECT_NE(err_.str().find("\rvorsescan: 6 files"), std::string::npos) << err_.str();
+  Run({"--quiet", tree_.Path()});
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(Lines(out_.str()).size(), 2u);
+}
+
+TEST_F(VorsescanTest, ReportsUnreadableDirectoriesAndFilesAndGoesOn) {
+  PlantMixedTree();
+  tree_.Program("locked/x.exe", u"Kern32");
+  tree_.Program("z/after.exe", u"Kern32");
+  scan_.unreadable = {tree_.Path("locked"), tree_.Path("top.exe")};
+  EXPECT_EQ(Run({"--json", tree_.Path()}), kExitInfected) << "not the root: the scan goes on";
+  const std::string json = out_.str();
+  for (const std::string &expected :
+       {"\"path\": " + Quoted(tree_.Path("locked") + PathSeparator()),
+        std::string("\"reason\": \"cannot read directory: "),
+        "\"path\": " + Quoted(tree_.Path("top.exe")),
+        std::string("\"reason\": \"cannot read file: "), std::string("\"errors\": 2")}) {
+    EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+  }
+  EXPECT_NE(json.find(Quoted(tree_.Path("z/after.exe"))), std::string::npos);
+  scan_.unreadable = {tree_.Path()};
+  EXPECT_EQ(Run({tree_.Path()}), kExitError) << "a root that cannot be read";
+}
+
+TEST_F(VorsescanTest, DoesNotSearchADirectoryThatLeadsBackToItsAncestor) {
+  tree_.Program("a/loop/x.exe", u"Kern32");
+  tree_.Program("b/y.exe", u"Kern32");
+  const std::optional<DirectoryId> root = PlatformCliOs().IdentifyDirectory(tree_.Path());
+  ASSERT_TRUE(root);
+  cli_.identities[tree_.Path("a/loop") + PathSeparator()] = *root;
+  EXPECT_EQ(Run({tree_.Path()}), kExitInfected);
+  EXPECT_EQ(out_.str(), tree_.Path("b/y.exe") + "\n");
+  EXPECT_NE(err_.str().find(": not searched: it leads back to "), std::string::npos) << err_.str();
+}
+
+TEST_F(VorsescanTest, JsonReportsCountsAndEachFindingWithItsDigest) {
+  tree_.Program("a.exe", u"KERN32");
+  const std::string bytes = tree_.Read("a.exe");
+  EXPECT_EQ(Run({"--json", tree_.Path()}), kExitInfected);
+  const std::string json = out_.str();
+  FileDigest digest;
+  ASSERT_FALSE(DigestFile(tree_.Path("a.exe"), digest));
+  for (const std::string &expected :
+       {std::string("\"version\": \""), "\"roots\": [\n    " + Quoted(tree_.Path()) + "\n  ]",
+        std::string("\"directories\": 1"), std::string("\"files\": 1"),
+        std::string("\"infected\": 1"), "\"path\": " + Quoted(tree_.Path("a.exe")),
+        std::string("\"internal_name\": \"KERN32\""), "\"size\": " + std::to_string(bytes.size()),
+        "\"sha256\": \"" + digest.sha256 + "\"", std::string("\"action\": \"reported\""),
+        std::string("\"errors\": []")}) {
+    EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+  }
+  EXPECT_EQ(json.front(), '{');
+  EXPECT_EQ(json.substr(json.size() - 2), "}\n") << "one document, nothing else";
+}
+
+class QuarantineRunTest : public VorsescanTest {
+protected:
+  std::string Quarantine() const { return tree_.Path("q"); }
+};
+
+TEST_F(QuarantineRunTest, KeepsEveryCopyUnderItsOwnNameAndRecordsIt) {
+  tree_.Program("scan/a/kern.exe", u"Kern32");
+  tree_.Program("scan/b/kern.exe", u"wowex32");
+  tree_.Write("q/kern.exe", "an unrelated file already there");
+  EXPECT_EQ(Run({"--quarantine", Quarantine(), tree_.Path("scan")}), kExitInfected) << err_.str();
+  EXPECT_EQ(tree_.Read("q/kern.exe"), "an unrelated file already there");
+  // The directories' order is the system's: either original may come first.
+  const std::string first = tree_.Read("scan/a/kern.exe");
+  const std::string second = tree_.Read("scan/b/kern.exe");
+  const std::set<std::string> copies{tree_.Read("q/kern (2).exe"), tree_.Read("q/kern (3).exe")};
+  EXPECT_TRUE(copies == (std::set<std::string>{first, second}));
+  EXPECT_TRUE(tree_.Exists("scan/a/kern.exe")) << "no --remove: originals stay";
+
+  // A second run finds the same copies there and makes no new ones.
+  EXPECT_EQ(Run({"--quarantine", Quarantine(), tree_.Path("scan")}), kExitInfected);
+  EXPECT_FALSE(tree_.Exists("q/kern (4).exe"));
+
+  const std::vector<std::string> manifest = Lines(tree_.Read("q/manifest.tsv"));
+  ASSERT_EQ(manifest.size(), 5u);
+  EXPECT_EQ(manifest[0], "time\toriginal_path\tquarantine_name\tsize\tsha256");
+  FileDigest digest;
+  ASSERT_FALSE(DigestFile(tree_.Path("scan/a/kern.exe"), digest));
+  const std::string name = tree_.Read("q/kern (2).exe") == first ? "kern (2).exe" : "kern (3).exe";
+  const std::string tail = "\t" + tree_.Path("scan/a/kern.exe") + "\t" + name + "\t" +
+                           std::to_string(first.size()) + "\t" + digest.sha256;
+  const auto recorded = [&](std::size_t Line) { return manifest[Line].ends_with(tail); };
+  EXPECT_TRUE(recorded(1) || recorded(2)) << manifest[1];
+  EXPECT_TRUE(recorded(3) || recorded(4)) << manifest[3];
+  EXPECT_EQ(manifest[1].size(), 20u + tail.size()) << "an ISO 8601 UTC time first";
+}
+
+TEST_F(QuarantineRunTest, RemovesOriginalsOnlyAfterAVerifiedCopy) {
+  tree_.Program("scan/kern.exe", u"Kern32");
+  const std::string bytes = tree_.Read("scan/kern.exe");
+  cli_.spoilCopies = true;
+  EXPECT_EQ(Run({"--quarantine", Quarantine(), "--remove", tree_.Path("scan")}), kExitError);
+  EXPECT_TRUE(cli_.removed.empty());
+  EXPECT_EQ(tree_.Read("scan/kern.exe"), bytes);
+  EXPECT_NE(err_.str().find("differs from the original"), std::string::npos) << err_.str();
+  EXPECT_FALSE(tree_.Exists("q/manifest.tsv")) << "nothing recorded that was not kept";
+
+  std::filesystem::remove(tree_.Path("q/kern.exe"));
+  cli_.spoilCopies = false;
+  EXPECT_EQ(Run({"--quarantine", Quarantine(), "--remove", tree_.Path("scan")}), kExitInfected);
+  EXPECT_FALSE(tree_.Exists("scan/kern.exe"));
+  EXPECT_EQ(tree_.Read("q/kern.exe"), bytes);
+}
+
+TEST_F(QuarantineRunTest, SaysSoWhenRemovalWaitsForTheNextRestart) {
+  tree_.Program("scan/kern.exe", u"Kern32");
+  cli_.removeAs = RemoveOutcome::ScheduledAtRestart;
+  EXPECT_EQ(Run({"--json", "--quarantine", Quarantine(), "--remove", tree_.Path("scan")}),
+            kExitInfected);
+  EXPECT_NE(out_.str().find("\"action\": \"removal_scheduled\""), std::string::npos);
+  EXPECT_NE(out_.str().find("\"quarantine_path\": " + Quoted(tree_.Path("q/kern.exe"))),
+            std::string::npos)
+      << out_.str();
+  EXPECT_NE(err_.str().find("deleted at the next restart"), std::string::npos);
+}
+
+TEST_F(QuarantineRunTest, LeavesCopiesFoundInsideTheQuarantineFolderAlone) {
+  tree_.Program("kern.exe", u"Kern32");
+  // The folder lies inside the root: the search meets the fresh copy too, and with --remove
+  // must not take it for an original.
+  EXPECT_EQ(Run({"--json", "--quarantine", Quarantine(), "--remove", tree_.Path()}), kExitInfected)
+      << err_.str();
+  EXPECT_FALSE(tree_.Exists("kern.exe"));
+  EXPECT_TRUE(tree_.Exists("q/kern.exe"));
+  EXPECT_NE(out_.str().find("\"action\": \"already_quarantined\""), std::string::npos)
+      << out_.str();
+  EXPECT_EQ(Lines(tree_.Read("q/manifest.tsv")).size(), 2u);
+}
+
+} // namespace
+} // namespace vorse
