@@ -2,6 +2,8 @@
 #include "app/quarantine.h"
 
 #include "app/quarantine_name.h"
+#include "app/runtime_error.h"
+#include "app/wininit.h"
 #include "sysutil/os_detect.h"
 
 #include <algorithm>
@@ -31,16 +33,36 @@ std::uint32_t AskShortPath(AppOs &Os, const std::string &Path, std::size_t Room,
   return n;
 }
 
+/// The whole of the text file at \p Path. Throws RuntimeError naming it when it cannot be read.
+std::string ReadWholeFile(AppOs &App, const std::string &Path) {
+  std::string text;
+  std::vector<std::byte> chunk(kCompareChunk);
+  for (;;) {
+    const std::int64_t read = App.ReadFileChunk(Path, text.size(), chunk);
+    if (read < 0 || read > static_cast<std::int64_t>(chunk.size()))
+      throw RuntimeError("Cannot read " + Path + ": " + App.LastError().message());
+    if (read == 0)
+      return text;
+    for (std::int64_t i = 0; i < read; ++i)
+      text += static_cast<char>(chunk[static_cast<std::size_t>(i)]);
+  }
+}
+
 /// Adds one "NUL=" line for \p ShortForm to wininit.ini, creating the file with its "[rename]"
-/// section when there is none yet. The file is opened and closed within the call.
+/// section when there is none yet, and keeping the line inside the section start-up reads when
+/// there is. The file is written and closed within the call.
 void AddWininitLine(AppOs &App, const std::string &WinDir, const std::string &ShortForm) {
   const std::string ini = WinDir + "\\wininit.ini";
   const std::string line = "NUL=" + ShortForm + "\r\n";
-  if (App.PathFileExistsA(ini) != 0) {
-    App.AppendLines(ini, line);
+  if (App.PathFileExistsA(ini) == 0) {
+    App.WriteNewFile(ini, "[rename]\r\n" + line);
     return;
   }
-  App.WriteNewFile(ini, "[rename]\r\n" + line);
+  const WininitEdit edit = PlanWininitLine(ReadWholeFile(App, ini), line);
+  if (edit.Rewrite)
+    App.WriteNewFile(ini, edit.Text);
+  else
+    App.AppendLines(ini, edit.Text);
 }
 
 std::string NotScheduled(const std::string &Source, const std::string &Reason,

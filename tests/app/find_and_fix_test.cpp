@@ -292,10 +292,11 @@ TEST_F(FindAndFixTest, The9xFamilyWritesOneLinePerFileInListOrder) {
   EXPECT_EQ(AppCalls("AppendLines").size(), 2u);
   EXPECT_TRUE(AppCalls("MoveFileExA").empty());
 
-  // An existing file gets the lines at its end, whatever section ends it; so does a second run.
+  // An existing file whose last section is another gets a [rename] section of its own at its
+  // end, since start-up would never read lines under [other]; the later lines join it.
   app_.Files[kIni] = "[other]\r\nkey=value\r\n";
   form_.CmdFFix_Click();
-  EXPECT_EQ(app_.Files[kIni], "[other]\r\nkey=value\r\nNUL=SHORT " + kSys +
+  EXPECT_EQ(app_.Files[kIni], "[other]\r\nkey=value\r\n[rename]\r\nNUL=SHORT " + kSys +
                                   "\\c.exe\r\nNUL=SHORT " + kSys + "\\a.exe\r\nNUL=SHORT " + kSys +
                                   "\\b.exe\r\n");
 }
