@@ -1,0 +1,73 @@
+# Sourced by the end-to-end scripts, after scripts/wine-env.sh, with build (the build folder of
+# a windows preset) and arch (win32 or win64) set. Sets app_exe and driver_exe, and gives:
+#
+#   use_wine_desktop PREFIX         draws PREFIX's windows on a Wine desktop of their own, so
+#                                   that they get their caption and frame without a window manager
+#   desktop_prefix NAME [VERSION]   wine_scenario_prefix NAME with use_wine_desktop; prints the
+#                                   prefix's path
+#   start_app PREFIX                starts VorseFix.exe in PREFIX; its process id is in app_pid
+#   drv PREFIX COMMAND...           runs the window driver in PREFIX: its output without CRs,
+#                                   its exit status under pipefail
+#   expect_eq WHAT ACTUAL EXPECTED  says FAIL and returns 1 when the two differ
+#   scenario NAME FUNCTION [VERSION]
+#                                   runs FUNCTION PREFIX in a fresh prefix
+#                                   ($scenario_group-NAME) with the program started, after
+#                                   FUNCTION_setup PREFIX where there is one; counts it in passed
+#                                   or failed
+
+app_exe="$build/src/app/VorseFix.exe"
+driver_exe="$build/tests/e2e/vorse_window_driver.exe"
+
+use_wine_desktop() {
+  wine_in "$1" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+    >/dev/null 2>&1
+  wine_in "$1" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+    /d 1024x768 /f >/dev/null 2>&1
+}
+
+desktop_prefix() {
+  local prefix
+  prefix=$(wine_scenario_prefix "$1" "$arch" "${2:-}")
+  use_wine_desktop "$prefix"
+  printf '%s\n' "$prefix"
+}
+
+start_app() {
+  wine_in "$1" wine "$app_exe" &
+  app_pid=$!
+}
+
+drv() {
+  local prefix=$1
+  shift
+  wine_in "$prefix" wine "$driver_exe" "$@" | tr -d '\r'
+}
+
+expect_eq() {
+  if [ "$2" != "$3" ]; then
+    echo "FAIL: $1: got '$2', expected '$3'"
+    return 1
+  fi
+}
+
+scenario_group=e2e
+passed=0
+failed=0
+
+scenario() {
+  local name=$1 version=${3:-} prefix setup=true
+  app_pid=""
+  prefix=$(desktop_prefix "$scenario_group-$name" "$version")
+  echo "-- $name"
+  declare -F "${2}_setup" >/dev/null && setup="${2}_setup"
+  if "$setup" "$prefix" && start_app "$prefix" && drv "$prefix" wait-window >/dev/null &&
+    "$2" "$prefix"; then
+    passed=$((passed + 1))
+    echo "-- $name: ok"
+  else
+    failed=$((failed + 1))
+    echo "-- $name: FAILED"
+  fi
+  stop_wine "$prefix"
+  [ -z "$app_pid" ] || wait "$app_pid" 2>/dev/null
+}
