@@ -15,6 +15,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -172,6 +173,54 @@ TEST_F(ScanOsContractTest, RecordAttributesAgreeWithTheFullPathOnesWhereGiven) {
         << name;
   } while (os_.FindNextFileA(handle, data) != 0);
   os_.FindClose(handle);
+}
+
+TEST_F(ScanOsContractTest, AttributesAnswerForThePathAskedNotForTheEntryJustFound) {
+  // "bus" is "sub" with its letters turned round: the same length, and a file named "deep".
+  fs::create_directory(tree_.Path() / "bus");
+  std::ofstream(tree_.Path() / "bus" / "deep") << "a file";
+  for (const auto &[listed, other] : {std::pair{"sub", "bus"}, std::pair{"bus", "sub"}}) {
+    SCOPED_TRACE(listed);
+    FindData data;
+    const FindHandle handle = os_.FindFirstFileA(In(std::string(listed) + "\\*"), data);
+    ASSERT_NE(handle, kInvalidFindHandle);
+    bool seen = false;
+    do {
+      std::string name(data.cFileName, sizeof data.cFileName);
+      if (StripNulls(name) != "deep")
+        continue;
+      seen = true;
+      EXPECT_EQ(IsDirectory(In(std::string(listed) + "\\deep")), listed == std::string("sub"));
+      EXPECT_EQ(IsDirectory(In(std::string(other) + "\\deep")), other == std::string("sub"));
+      EXPECT_EQ(os_.GetFileAttributesA(In("deep")), kInvalidFileAttributes);
+    } while (os_.FindNextFileA(handle, data) != 0);
+    os_.FindClose(handle);
+    EXPECT_TRUE(seen);
+  }
+  // Once the search is over, a file that has become a directory is one.
+  fs::remove(tree_.Path() / "bus" / "deep");
+  fs::create_directory(tree_.Path() / "bus" / "deep");
+  EXPECT_TRUE(IsDirectory(In("bus\\deep")));
+}
+
+TEST_F(ScanOsContractTest, RepeatedSearchesOfADirectorySeeWhatWasAddedBeforeThem) {
+  EXPECT_TRUE(List(In("*")));
+  EXPECT_TRUE(List(In("*.exe")));
+  std::ofstream(tree_.Path() / "new.exe") << "added after two searches";
+  EXPECT_TRUE(List(In("*.exe")).value_or(Names{}).contains("new.exe"));
+  EXPECT_TRUE(List(In("sub\\*")));
+  std::ofstream(tree_.Path() / "newer.exe") << "added after a search of another directory";
+  EXPECT_TRUE(List(In("*.exe")).value_or(Names{}).contains("newer.exe"));
+
+  // Two runs over the same directory: the second finds what was added between them.
+  std::int64_t files = 0;
+  std::int64_t dirs = 0;
+  EXPECT_EQ(FindExes(In("sub\\deep"), files, dirs),
+            std::vector<std::string>{In("sub\\deep\\c.EXE")});
+  std::ofstream(tree_.Path() / "sub" / "deep" / "d.exe") << "added between the runs";
+  const std::vector<std::string> rows = FindExes(In("sub\\deep"), files, dirs);
+  EXPECT_EQ(Names(rows.begin(), rows.end()),
+            (Names{In("sub\\deep\\c.EXE"), In("sub\\deep\\d.exe")}));
 }
 
 TEST_F(ScanOsContractTest, FindFilesListsOwnMatchesBeforeEachWholeSubtree) {
