@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows build of one preset under Wine and Xvfb: the unit and platform-contract
-# tests, then the tests that drive the real window. Usage: wine-tests.sh windows-x86|windows-x64
-set -euo pipefail
+# tests, vorsescan, the tests through the real window, and the repair end to end. Every part
+# runs even when an earlier one failed. Usage: wine-tests.sh windows-x86|windows-x64
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
 preset=$1
@@ -14,6 +15,34 @@ rm -rf "$VORSE_WINE_ROOT"
 source scripts/wine-env.sh
 start_xvfb
 
-prefix=$(wine_scenario_prefix unit "$arch")
-wine_in "$prefix" wine "$build/tests/vorse_tests.exe"
-stop_wine "$prefix"
+failed=()
+part() {
+  local name=$1
+  shift
+  echo "=== $name ($arch)"
+  "$@" || failed+=("$name")
+}
+
+unit_tests() {
+  local prefix status
+  prefix=$(wine_scenario_prefix unit "$arch")
+  wine_in "$prefix" wine "$build/tests/vorse_tests.exe"
+  status=$?
+  stop_wine "$prefix"
+  [ "$status" -ne 0 ] || rm -rf "$prefix"
+  return "$status"
+}
+
+part unit-tests unit_tests
+part vorsescan bash tests/cli/wine-cli-test.sh "$build" "$arch"
+# VorseFix.exe's real window, checked and pressed from another process.
+part window bash tests/e2e/window-tests.sh "$build" "$arch"
+# Infected samples found, copied, scheduled and deleted at the next start.
+part repair bash tests/e2e/repair-tests.sh "$build" "$arch"
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "failed under Wine ($arch): ${failed[*]}"
+  exit 1
+fi
+# Prefixes take hundreds of megabytes each; a failed run's stay for a look.
+rm -rf "$VORSE_WINE_ROOT"

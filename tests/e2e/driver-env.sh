@@ -1,5 +1,6 @@
-# Sourced by the end-to-end scripts, after scripts/wine-env.sh, with build (the build folder of
-# a windows preset) and arch (win32 or win64) set. Sets app_exe and driver_exe, and gives:
+# Sourced by the end-to-end scripts as `source tests/e2e/driver-env.sh "$@"`, with the script's
+# own arguments: BUILD_DIR (the build folder of a windows preset) and win32|win64. Sets build,
+# arch, app_exe and driver_exe, sources scripts/wine-env.sh, starts the display, and gives:
 #
 #   use_wine_desktop PREFIX         draws PREFIX's windows on a Wine desktop of their own, so
 #                                   that they get their caption and frame without a window manager
@@ -13,7 +14,14 @@
 #                                   runs FUNCTION PREFIX in a fresh prefix
 #                                   ($scenario_group-NAME) with the program started, after
 #                                   FUNCTION_setup PREFIX where there is one; counts it in passed
-#                                   or failed
+#                                   or failed. A passed scenario's prefix (hundreds of megabytes)
+#                                   is removed; a failed one's stays for a look
+
+build=$1
+arch=$2
+: "${VORSE_WINE_ROOT:?set VORSE_WINE_ROOT to a folder of the build tree}"
+source scripts/wine-env.sh
+start_xvfb
 
 app_exe="$build/src/app/VorseFix.exe"
 driver_exe="$build/tests/e2e/vorse_window_driver.exe"
@@ -55,7 +63,7 @@ passed=0
 failed=0
 
 scenario() {
-  local name=$1 version=${3:-} prefix setup=true
+  local name=$1 version=${3:-} prefix setup=true ok=false
   app_pid=""
   prefix=$(desktop_prefix "$scenario_group-$name" "$version")
   echo "-- $name"
@@ -63,6 +71,7 @@ scenario() {
   if "$setup" "$prefix" && start_app "$prefix" && drv "$prefix" wait-window >/dev/null &&
     "$2" "$prefix"; then
     passed=$((passed + 1))
+    ok=true
     echo "-- $name: ok"
   else
     failed=$((failed + 1))
@@ -70,4 +79,5 @@ scenario() {
   fi
   stop_wine "$prefix"
   [ -z "$app_pid" ] || wait "$app_pid" 2>/dev/null
+  if $ok; then rm -rf "$prefix"; fi
 }

@@ -5,13 +5,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
-build=$1
-arch=$2
-: "${VORSE_WINE_ROOT:?set VORSE_WINE_ROOT to a folder of the build tree}"
-source scripts/wine-env.sh
-start_xvfb
-
-source tests/e2e/driver-env.sh
+source tests/e2e/driver-env.sh "$@"
 scenario_group=window
 
 fresh_window_and_exit_button() {

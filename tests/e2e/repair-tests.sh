@@ -1,0 +1,312 @@
+#!/usr/bin/env bash
+# The repair tests: VorseFix.exe under Wine, pressed through its real window by
+# vorse_window_driver, against infected samples planted in a fresh prefix's system directory.
+# They check the copies in C:\!VorseFix, the deletions scheduled for the next start (the
+# delayed-move entries of the NT family, wininit.ini of the 9x family), the restart request, and
+# then restart the prefix (wineboot -r) to see that exactly the infected files go.
+# Usage: repair-tests.sh BUILD_DIR win32|win64
+# Needs VORSE_WINE_ROOT; each scenario gets its own prefix; screenshots go to BUILD_DIR/e2e-*.png.
+set -uo pipefail
+cd "$(dirname "$0")/../.." || exit 1
+
+source tests/e2e/driver-env.sh "$@"
+scenario_group=repair
+
+stub_exe="$build/tests/e2e/vorse_rundll_stub.exe"
+short_exe="$build/tests/e2e/vorse_short_path.exe"
+samples="$build/tests/samples"
+session_key='HKLM\System\CurrentControlSet\Control\Session Manager'
+
+# The 64-bit build searches the 32-bit system directory as well.
+system_dirs=(system32)
+[ "$arch" = win64 ] && system_dirs+=(syswow64)
+
+# Planted in each system directory: path below it | sample | verdict. Two infected files share a
+# name but not their bytes; the near-misses stay; an infected file that is no "*.exe" is not even
+# listed. The long names have short forms that differ from them.
+plants() {
+  cat <<'EOF'
+kern32.exe|kern32|infected
+wowex32.exe|wowex32|infected
+near_space.exe|near_space|clean
+Vorse Cache/kern32.exe|wowex32_mixed|infected
+Vorse Cache/near_kern321.exe|near_kern321|clean
+Vorse Cache/key_lowercase.exe|key_lowercase|clean
+Vorse Cache/two_tables_wrong_first.exe|two_tables_wrong_first|clean
+Vorse Cache/kern32.dll|kern32|unlisted
+Vorse Cache/Deeper Level/LongInfectedName.exe|kern32_upper|infected
+EOF
+}
+
+# C:\!VorseFix afterwards: copy name | the sample it holds. The second kern32.exe gets a number;
+# on win64 the copies from syswow64 have the same bytes as those from system32 and reuse them.
+expected_copies() {
+  cat <<'EOF'
+kern32.exe|kern32
+kern32 (2).exe|wowex32_mixed
+wowex32.exe|wowex32
+LongInfectedName.exe|kern32_upper
+EOF
+}
+
+fail() {
+  echo "FAIL: $*"
+  return 1
+}
+
+# The Unix path of a C:\ path of the prefix.
+unix_path() {
+  local rest=${2#C:\\}
+  printf '%s/drive_c/%s\n' "$1" "${rest//\\//}"
+}
+
+# The Windows paths of the planted files of one verdict, one a line.
+planted() {
+  local verdict=$1 dir rel sample kind
+  for dir in "${system_dirs[@]}"; do
+    while IFS='|' read -r rel sample kind; do
+      if [ "$kind" = "$verdict" ]; then
+        printf 'C:\\windows\\%s\\%s\n' "$dir" "${rel//\//\\}"
+      fi
+    done < <(plants)
+  done
+}
+
+plant_samples() {
+  local prefix=$1 dir rel sample kind target
+  for dir in "${system_dirs[@]}"; do
+    while IFS='|' read -r rel sample kind; do
+      target="$prefix/drive_c/windows/$dir/$rel"
+      mkdir -p "$(dirname "$target")"
+      cp "$samples/$sample.exe" "$target"
+    done < <(plants)
+  done
+}
+
+# Usage: wait_until SECONDS COMMAND... Polls COMMAND until it succeeds; fails after SECONDS.
+wait_until() {
+  local tenths=$(($1 * 10)) waited=0
+  shift
+  until "$@"; do
+    [ "$waited" -ge "$tenths" ] && return 1
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+}
+
+ended() { ! kill -0 "$1" 2>/dev/null; }
+
+screenshot() {
+  import -window root "$build/e2e-$1.png" 2>/dev/null || fail "no screenshot e2e-$1.png"
+}
+
+# The infected files in the order of List1, each with its short form: "long|short" lines.
+infected_in_list_order() {
+  local prefix=$1 rows
+  rows=$(drv "$prefix" read-list | grep -Fx -f <(planted infected))
+  [ -n "$rows" ] || return 0
+  local -a longs shorts
+  mapfile -t longs <<<"$rows"
+  mapfile -t shorts < <(wine_in "$prefix" wine "$short_exe" "${longs[@]}" | tr -d '\r')
+  local i
+  for i in "${!longs[@]}"; do
+    printf '%s|%s\n' "${longs[$i]}" "${shorts[$i]:-}"
+  done
+}
+
+# Every infected file is listed once, and its short form differs from the long one where the
+# name is long (so the checks below can tell them apart).
+check_listed() {
+  local order=$1
+  expect_eq "infected rows" "$(cut -d'|' -f1 <<<"$order" | sort)" "$(planted infected | sort)" ||
+    return 1
+  grep -q '~' <<<"$order" || fail "no long name has a distinct short form: $order"
+}
+
+check_copies() {
+  local prefix=$1 name sample listed
+  listed=$(find "$prefix/drive_c/!VorseFix" -mindepth 1 -printf '%f\n' 2>/dev/null | sort)
+  expect_eq "copies in C:\\!VorseFix" "$listed" "$(expected_copies | cut -d'|' -f1 | sort)" ||
+    return 1
+  while IFS='|' read -r name sample; do
+    cmp -s "$prefix/drive_c/!VorseFix/$name" "$samples/$sample.exe" ||
+      fail "C:\\!VorseFix\\$name does not hold $sample.exe" || return 1
+  done < <(expected_copies)
+}
+
+# The delayed-move entries, one a line. reg prints the strings joined by "\0"; a deletion is a
+# path and an empty target, so "\0\0" ends each entry (the last one's second "\0" is dropped).
+# An entry with a target keeps its "\0target" and fails the comparison.
+pending_entries() {
+  wine_in "$1" wine reg query "$session_key" /v PendingFileRenameOperations 2>/dev/null |
+    tr -d '\r' | sed -n 's/^ *PendingFileRenameOperations *REG_MULTI_SZ *//p' |
+    sed 's/\\0\\0/\n/g; s/\\0$//' | sed '/^$/d'
+}
+
+# Each infected file's short form once, in the order of List1, each to be deleted (no target).
+check_pending() {
+  local prefix=$1 order=$2 expected
+  expected=$(cut -d'|' -f2 <<<"$order" | sed 's/^/\\??\\/')
+  expect_eq "PendingFileRenameOperations" "$(pending_entries "$prefix")" "$expected"
+}
+
+# The bytes of wininit.ini as one line per line, each ended by "\r" when its CR LF is there,
+# and a note when the last line has no line end.
+ini_lines() {
+  local ini="$1/drive_c/windows/wininit.ini"
+  sed -n 'l' "$ini" | sed 's/\$$//'
+  [ "$(tail -c 1 "$ini" | od -An -c | tr -d ' ')" = '\n' ] || echo "(no line end at the end)"
+}
+
+expected_ini_lines() {
+  local order=$1 header=$2
+  printf '%s' "$header" | sed -n 'l' | sed 's/\$$//'
+  cut -d'|' -f2 <<<"$order" | sed 's/^/NUL=/; s/\\/\\\\/g; s/$/\\r/'
+}
+
+# After a restart: the infected files have gone, everything else has stayed.
+check_restarted() {
+  local prefix=$1 path
+  while IFS= read -r path; do
+    [ ! -e "$(unix_path "$prefix" "$path")" ] || fail "still there after the restart: $path" ||
+      return 1
+  done < <(planted infected)
+  while IFS= read -r path; do
+    [ -e "$(unix_path "$prefix" "$path")" ] || fail "deleted by the restart: $path" || return 1
+  done < <(planted clean; planted unlisted)
+  check_copies "$prefix"
+}
+
+# Restarts the prefix with the program ended, then checks what the restart deleted.
+check_restart() {
+  stop_wine "$1"
+  wait "$app_pid" 2>/dev/null
+  wine_in "$1" wineboot -r >/dev/null 2>&1
+  wine_in "$1" wineserver -w
+  check_restarted "$1"
+}
+
+# Presses "Find and Fix" and checks that the run ends at the restart prompt.
+run_to_prompt() {
+  local prefix=$1 state
+  state=$(drv "$prefix" press-find-and-fix)
+  expect_eq "state after the run" "$state" prompt || return 1
+  expect_eq "the prompt" "$(drv "$prefix" read-msgbox)" \
+    "You need to Reboot to finish Repairing the Vorse Infection" || return 1
+}
+
+cancel_prompt() {
+  expect_eq "state after Cancel" "$(drv "$1" answer-msgbox cancel)" "done" &&
+    expect_eq "status line" "$(drv "$1" read-status)" "You Must reboot to fix these files"
+}
+
+nt_cancel_then_restart_setup() { plant_samples "$1"; }
+nt_cancel_then_restart() {
+  local prefix=$1 order
+  run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
+  screenshot "repair-nt-$arch" || return 1
+  order=$(infected_in_list_order "$prefix")
+  check_listed "$order" && check_copies "$prefix" && check_pending "$prefix" "$order" || return 1
+  [ ! -e "$prefix/drive_c/windows/wininit.ini" ] || fail "a wininit.ini on the NT family" ||
+    return 1
+  check_restart "$prefix" || return 1
+  expect_eq "entries after the restart" "$(pending_entries "$prefix")" ""
+}
+
+# OK restarts through ExitWindowsEx, forced. The call only starts the restart, so the driver
+# may still see the window idle ("done"); or Wine's restart, which ends every process of the
+# prefix, ends the driver too, before or after it has seen the program go. The restart itself
+# deletes the files.
+nt_ok_restarts_setup() { plant_samples "$1"; }
+nt_ok_restarts() {
+  local prefix=$1 answer
+  run_to_prompt "$prefix" || return 1
+  answer=$(drv "$prefix" --timeout 30 answer-msgbox ok)
+  case "$answer" in
+  "" | "done" | "gone (exit code "*) ;;
+  *) fail "the driver after OK: '$answer'" || return 1 ;;
+  esac
+  wait_until 30 ended "$app_pid" || fail "VorseFix.exe still runs after OK" || return 1
+  wine_in "$prefix" wineserver -w
+  check_restarted "$prefix"
+}
+
+nine_x_ini_then_restart_setup() { plant_samples "$1"; }
+nine_x_ini_then_restart() {
+  local prefix=$1 order once
+  run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
+  order=$(infected_in_list_order "$prefix")
+  check_listed "$order" && check_copies "$prefix" || return 1
+  once=$(expected_ini_lines "$order" $'[rename]\r\n')
+  expect_eq "wininit.ini after one run" "$(ini_lines "$prefix")" "$once" || return 1
+  expect_eq "delayed-move entries on the 9x family" "$(pending_entries "$prefix")" "" || return 1
+
+  # A second press schedules every file again, below the first lines; the copies are reused.
+  run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
+  expect_eq "wininit.ini after two runs" "$(ini_lines "$prefix")" \
+    "$once"$'\n'"$(expected_ini_lines "$order" '')" || return 1
+  check_copies "$prefix" && check_restart "$prefix" || return 1
+  [ -e "$prefix/drive_c/windows/wininit.bak" ] || fail "the restart left no wininit.bak" || return 1
+  [ ! -e "$prefix/drive_c/windows/wininit.ini" ] || fail "the restart left wininit.ini"
+}
+
+# OK on the 9x family starts rundll32.exe from the Windows directory, maximised, and nothing
+# more: the window (and the driver) live on. wininit.ini existed, with another section only; the
+# files are deleted at the next start all the same.
+ini_before=$'[other]\r\nkeep=this line\r\n'
+nine_x_ok_starts_rundll32_setup() {
+  plant_samples "$1"
+  printf '%s' "$ini_before" >"$1/drive_c/windows/wininit.ini"
+  cp "$stub_exe" "$1/drive_c/windows/rundll32.exe"
+}
+nine_x_ok_starts_rundll32() {
+  local prefix=$1 order log
+  run_to_prompt "$prefix" || return 1
+  order=$(infected_in_list_order "$prefix")
+  expect_eq "state after OK" "$(drv "$prefix" answer-msgbox ok)" "done" || return 1
+  log="$prefix/drive_c/windows/rundll32-call.txt"
+  wait_until 30 test -s "$log" || fail "rundll32.exe was not started" || return 1
+  grep -q '^command line: .*rundll32\.exe"\? shell32\.dll,SHExitWindowsEx 2'$'\r''$' "$log" ||
+    fail "rundll32.exe's command line: $(head -1 "$log")" || return 1
+  grep -qix 'directory: C:\\windows'$'\r' "$log" ||
+    fail "rundll32.exe's directory: $(sed -n 2p "$log")" || return 1
+  grep -qx 'show: 3'$'\r' "$log" || fail "rundll32.exe's show command: $(sed -n 3p "$log")" ||
+    return 1
+  expect_eq "status line" "$(drv "$prefix" read-status)" "Rebooting Windows..." || return 1
+  screenshot "repair-9x-ok-$arch" || return 1
+  # Start-up reads only the [rename] section: the lines get one of their own.
+  expect_eq "wininit.ini" "$(ini_lines "$prefix")" \
+    "$(expected_ini_lines "$order" "$ini_before"$'[rename]\r\n')" || return 1
+  drv "$prefix" exit-button >/dev/null && check_restart "$prefix"
+}
+
+# Nothing planted: the list holds every "*.exe" below the system directories, nothing else.
+clean_system() {
+  local prefix=$1 dir listed expected
+  expect_eq "state after the run" "$(drv "$prefix" press-find-and-fix)" "done" || return 1
+  expect_eq "status line" "$(drv "$prefix" read-status)" "No Vorse Files were Detected" ||
+    return 1
+  screenshot "repair-clean-$arch" || return 1
+  listed=$(drv "$prefix" read-list | sort)
+  expected=$(for dir in "${system_dirs[@]}"; do
+    (cd "$prefix/drive_c/windows/$dir" && find -L . -type f -iname '*.exe') |
+      sed "s|^\./|C:\\\\windows\\\\$dir\\\\|; s|/|\\\\|g"
+  done | sort)
+  [ "$(wc -l <<<"$expected")" -gt 50 ] || fail "only $(wc -l <<<"$expected") files found" ||
+    return 1
+  [ "$listed" = "$expected" ] || {
+    diff <(echo "$expected") <(echo "$listed") | head -20
+    fail "List1 does not hold exactly the system directory's programs"
+    return 1
+  }
+  [ ! -e "$prefix/drive_c/!VorseFix" ] || fail "a clean run made C:\\!VorseFix"
+}
+
+scenario nt-cancel nt_cancel_then_restart
+scenario nt-ok nt_ok_restarts
+scenario 9x-ini nine_x_ini_then_restart win98
+scenario 9x-ok nine_x_ok_starts_rundll32 win98
+scenario clean clean_system
+
+echo "result: repair e2e ($arch): $passed passed, $failed failed"
+[ "$failed" -eq 0 ] || exit 1
