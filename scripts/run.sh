@@ -11,7 +11,7 @@ cmake --preset windows-x86 -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target VorseFix vorse_window_driver >/dev/null
 
 export VORSE_WINE_ROOT="$PWD/$root/wine-run"
-source scripts/wine-env.sh
+source tests/e2e/driver-env.sh "$build" win32
 prefix="$PWD/$root/run-prefix"
 if [ ! -f "$prefix/.ready" ]; then
   echo "run: making the Wine prefix $root/run-prefix (once)"
@@ -19,8 +19,6 @@ if [ ! -f "$prefix/.ready" ]; then
   cp -a "$(wine_base_prefix win32)" "$prefix"
   touch "$prefix/.ready"
 fi
-arch=win32
-source tests/e2e/driver-env.sh
 
 if [ -n "${DISPLAY:-}" ]; then
   # Your own window manager draws the frame: no Wine desktop in between.

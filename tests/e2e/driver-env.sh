@@ -1,6 +1,6 @@
 # Sourced by the end-to-end scripts as `source tests/e2e/driver-env.sh "$@"`, with the script's
 # own arguments: BUILD_DIR (the build folder of a windows preset) and win32|win64. Sets build,
-# arch, app_exe and driver_exe, sources scripts/wine-env.sh, starts the display, and gives:
+# arch, app_exe and driver_exe, sources scripts/wine-env.sh, and gives:
 #
 #   use_wine_desktop PREFIX         draws PREFIX's windows on a Wine desktop of their own, so
 #                                   that they get their caption and frame without a window manager
@@ -21,7 +21,6 @@ build=$1
 arch=$2
 : "${VORSE_WINE_ROOT:?set VORSE_WINE_ROOT to a folder of the build tree}"
 source scripts/wine-env.sh
-start_xvfb
 
 app_exe="$build/src/app/VorseFix.exe"
 driver_exe="$build/tests/e2e/vorse_window_driver.exe"

@@ -10,6 +10,7 @@ set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 
 source tests/e2e/driver-env.sh "$@"
+start_xvfb
 scenario_group=repair
 
 stub_exe="$build/tests/e2e/vorse_rundll_stub.exe"

@@ -6,6 +6,7 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 
 source tests/e2e/driver-env.sh "$@"
+start_xvfb
 scenario_group=window
 
 fresh_window_and_exit_button() {
