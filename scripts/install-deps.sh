@@ -3,10 +3,10 @@
 # is present, so it is cheap to call before every build.
 set -euo pipefail
 
-packages=(cmake make g++ clang googletest libgtest-dev libssl-dev pkg-config
+packages=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libssl-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick yara)
+  wine wine32:i386 wine64 xvfb xauth imagemagick yara)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
