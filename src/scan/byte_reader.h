@@ -26,9 +26,10 @@ std::optional<T> ReadLe(std::span<const std::byte> Bytes, std::uint64_t Offset) 
     return std::nullopt;
   std::array<std::byte, sizeof(T)> local{};
   std::memcpy(local.data(), Bytes.data() + Offset, sizeof(T));
+  // Each byte shifted to its place, lowest first: compilers see this as one load.
   T value = 0;
-  for (std::size_t i = sizeof(T); i-- > 0;)
-    value = static_cast<T>((value << 8) | std::to_integer<T>(local[i]));
+  for (std::size_t i = 0; i < sizeof(T); ++i)
+    value = static_cast<T>(value | (std::to_integer<T>(local[i]) << (8 * i)));
   return value;
 }
 

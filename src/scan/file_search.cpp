@@ -1,6 +1,7 @@
 // FindFilesAPI and StripNulls: two directory searches per level, then the descent.
 #include "file_search.h"
 
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,22 +22,32 @@ private:
   FindHandle handle_;
 };
 
-/// Runs one directory search for \p Pattern and hands every entry's name but "." and ".." to
-/// \p OnName, in the order the search returns them. A search that cannot start is skipped in
-/// silence; a failed step ends it like the last entry does.
+/// The text of \p Field up to its first NUL, or all of it when it holds none.
+std::string_view UpToFirstNul(std::string_view Field) {
+  return Field.substr(0, Field.find('\0'));
+}
+
+/// Runs one directory search of \p Dir for \p Pattern and hands every entry but "." and ".."
+/// to \p OnEntry, as its name and its full path Dir & name, in the order the search returns
+/// them. A search that cannot start is skipped in silence; a failed step ends it like the last
+/// entry does.
 template <typename Handler>
-void ForEachEntry(ScanOs &Os, const std::string &Pattern, Handler &&OnName) {
+void ForEachEntry(ScanOs &Os, const std::string &Dir, const std::string &Pattern,
+                  Handler &&OnEntry) {
   FindData data;
-  const FindHandle handle = Os.FindFirstFileA(Pattern, data);
+  const FindHandle handle = Os.FindFirstFileA(Dir + Pattern, data);
   if (handle == kInvalidFindHandle)
     return;
   const FindCloser closer(Os, handle);
+  // One path for the whole search: each entry's name replaces the one before behind Dir.
+  std::string path = Dir;
   do {
-    std::string name(data.cFileName, sizeof data.cFileName);
-    StripNulls(name);
+    const std::string_view name = RecordName(data);
     if (name == "." || name == "..")
       continue;
-    OnName(name);
+    path.resize(Dir.size());
+    path += name;
+    OnEntry(name, path);
   } while (Os.FindNextFileA(handle, data) != 0);
 }
 
@@ -45,10 +56,10 @@ void ForEachEntry(ScanOs &Os, const std::string &Pattern, Handler &&OnName) {
 std::vector<std::string> CollectSubdirectories(ScanOs &Os, const std::string &Dir,
                                                std::int64_t &DirCount) {
   std::vector<std::string> subdirs;
-  ForEachEntry(Os, Dir + "*", [&](std::string &Name) {
-    if ((Os.GetFileAttributesA(Dir + Name) & kFileAttributeDirectory) == 0)
+  ForEachEntry(Os, Dir, "*", [&](std::string_view Name, const std::string &Path) {
+    if ((Os.GetFileAttributesA(Path) & kFileAttributeDirectory) == 0)
       return;
-    subdirs.push_back(std::move(Name));
+    subdirs.emplace_back(Name);
     ++DirCount;
   });
   return subdirs;
@@ -58,19 +69,21 @@ std::vector<std::string> CollectSubdirectories(ScanOs &Os, const std::string &Di
 /// test here, so a directory whose name matches is a row too.
 void ListMatches(ScanOs &Os, const std::string &Dir, const std::string &SearchStr,
                  std::int64_t &FileCount, RowSink &List1) {
-  ForEachEntry(Os, Dir + SearchStr, [&](const std::string &Name) {
+  ForEachEntry(Os, Dir, SearchStr, [&](std::string_view, const std::string &Path) {
     ++FileCount;
-    List1.AddItem(Dir + Name);
+    List1.AddItem(Path);
   });
 }
 
 } // namespace
 
 std::string StripNulls(std::string &OriginalStr) {
-  const std::size_t nul = OriginalStr.find('\0');
-  if (nul != std::string::npos)
-    OriginalStr.resize(nul);
+  OriginalStr.resize(UpToFirstNul(OriginalStr).size());
   return OriginalStr;
+}
+
+std::string_view RecordName(const FindData &Data) {
+  return UpToFirstNul({Data.cFileName, sizeof Data.cFileName});
 }
 
 void FindFilesAPI(ScanOs &Os, std::string &Path, const std::string &SearchStr,

@@ -6,11 +6,16 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vorse {
 
 /// Cuts \p OriginalStr at its first NUL, in place, and returns the result.
 std::string StripNulls(std::string &OriginalStr);
+
+/// The entry's name in \p Data: its name field cut at the first NUL, as StripNulls cuts it,
+/// without a copy. Valid while \p Data is.
+std::string_view RecordName(const FindData &Data);
 
 /// Appends Path & name to \p List1 for every entry matching \p SearchStr in \p Path and every
 /// directory below it: a directory's own matches first, then each subdirectory's tree in the

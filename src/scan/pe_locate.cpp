@@ -52,13 +52,17 @@ constexpr std::array<std::uint16_t, 3> kLanguageOrder = {0x0000, 0x0409, 0x0009}
 // the entries' count alone would otherwise decide how much we read.
 constexpr std::uint32_t kMaxDirectoryEntries = 4096;
 
-// One read at the start covers the headers and section table of nearly every file; one more of
-// the same size, where the walk first reads past them (the resource root), covers the whole
-// directory tree of most.
-constexpr std::size_t kWindowSize = 4096;
+// One read at the start covers the headers and section table of nearly every file; one more,
+// where the walk first reads past them (the resource root), covers the whole directory tree of
+// most. The second is smaller: a tree is compact, and copying bytes that are never looked at
+// costs more than the rare extra read.
+constexpr std::size_t kHeadWindowSize = 4096;
+constexpr std::size_t kNearWindowSize = 1024;
+/// The longest single field of the image structures that the walk reads.
+constexpr std::size_t kFieldSize = sizeof(std::uint32_t);
 
 /// A ByteSource read through two kept windows: the file's first bytes, and the bytes from the
-/// last small read that fell outside both. The walk's many small reads then cost few reads of
+/// last field read that fell outside both. The walk's many small reads then cost few reads of
 /// the file.
 class WindowedReader {
 public:
@@ -71,9 +75,10 @@ public:
       return true;
     if (!RangeFits(file_.Size(), Offset, Out.size()))
       return false;
-    // A small read that misses moves the second window to it: the walk's next reads (the
-    // directory's entries, the next level, the data entry) mostly fall close after it.
-    if (Out.size() <= kWindowSize) {
+    // A field read that misses moves the second window to it: the walk's next reads (the
+    // directory's entries, the next level, the data entry) mostly fall close after it. Longer
+    // reads (the block itself, a table) are read alone and exactly: nothing follows them.
+    if (Out.size() <= kFieldSize) {
       Load(recent_, Offset);
       return CopyFrom(recent_, Offset, Out);
     }
@@ -89,25 +94,27 @@ public:
 
 private:
   // Fixed storage: no allocation per file for the windows.
-  struct Window {
+  template <std::size_t Capacity> struct Window {
     std::uint64_t offset = 0;
     std::size_t length = 0;
-    std::array<std::byte, kWindowSize> bytes;
+    std::array<std::byte, Capacity> bytes;
   };
 
-  void Load(Window &Into, std::uint64_t Offset) {
+  template <std::size_t Capacity> void Load(Window<Capacity> &Into, std::uint64_t Offset) {
     Into.length = 0;
     if (Offset >= file_.Size())
       return;
     const auto length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, file_.Size() - Offset));
+        static_cast<std::size_t>(std::min<std::uint64_t>(Capacity, file_.Size() - Offset));
     if (!file_.Read(Offset, std::span(Into.bytes).first(length)))
       return;
     Into.offset = Offset;
     Into.length = length;
   }
 
-  static bool CopyFrom(const Window &From, std::uint64_t Offset, std::span<std::byte> Out) {
+  template <std::size_t Capacity>
+  static bool CopyFrom(const Window<Capacity> &From, std::uint64_t Offset,
+                       std::span<std::byte> Out) {
     if (Offset < From.offset || !RangeFits(From.length, Offset - From.offset, Out.size()))
       return false;
     std::copy_n(From.bytes.begin() + static_cast<std::ptrdiff_t>(Offset - From.offset), Out.size(),
@@ -116,8 +123,8 @@ private:
   }
 
   ByteSource &file_;
-  Window head_;
-  Window recent_;
+  Window<kHeadWindowSize> head_;
+  Window<kNearWindowSize> recent_;
 };
 
 struct Section {
@@ -313,10 +320,14 @@ private:
 
 #else
 
-/// A file read with pread, which needs no seek and no buffer of its own.
+/// A file read with pread, which needs no seek and no buffer of its own. Only a regular file
+/// shows any bytes: anything else (a named pipe, a device, a directory) reads as empty.
 class FileSource : public ByteSource {
 public:
-  explicit FileSource(const std::string &Path) : fd_(open(Path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  // O_NONBLOCK: opening a named pipe with no writer, or some devices, would otherwise wait
+  // forever, and a tree can hold one under any name. It changes nothing for regular files.
+  explicit FileSource(const std::string &Path)
+      : fd_(open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
     struct stat status {};
     if (fd_ >= 0 && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode))
       size_ = static_cast<std::uint64_t>(status.st_size);

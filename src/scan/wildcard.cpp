@@ -1,6 +1,7 @@
 // WildcardMatch: iterative, with one saved backtrack point at the last "*" seen.
 #include "wildcard.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace vorse {
@@ -10,6 +11,20 @@ namespace {
 /// text whose other bytes have no case we could know here.
 char FoldCase(char C) {
   return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C;
+}
+
+/// Whether the pattern character \p P, which is not "*", matches the name character \p N.
+bool CharMatches(char P, char N) {
+  return P == '?' || FoldCase(P) == FoldCase(N);
+}
+
+/// \p Tail, which holds no "*", against the end of \p Name, one character for one. What the
+/// star before it swallows is then simply the rest: no other split can match.
+bool MatchesEnd(std::string_view Tail, std::string_view Name) {
+  if (Tail.size() > Name.size())
+    return false;
+  return std::equal(Tail.begin(), Tail.end(), Name.end() - static_cast<std::ptrdiff_t>(Tail.size()),
+                    CharMatches);
 }
 
 } // namespace
@@ -22,13 +37,17 @@ bool WildcardMatch(std::string_view Pattern, std::string_view Name) {
   // it is already matched, so the earlier star never needs to grow again.
   std::size_t starPattern = std::string_view::npos;
   std::size_t starName = 0;
+  const std::size_t lastStar = Pattern.rfind('*');
   while (n < Name.size()) {
     if (p < Pattern.size() && Pattern[p] == '*') {
+      // The last star of the pattern ("*", "*.exe"): the rest must end the name.
+      if (p == lastStar)
+        return MatchesEnd(Pattern.substr(p + 1), Name.substr(n));
       starPattern = ++p;
       starName = n;
       continue;
     }
-    if (p < Pattern.size() && (Pattern[p] == '?' || FoldCase(Pattern[p]) == FoldCase(Name[n]))) {
+    if (p < Pattern.size() && CharMatches(Pattern[p], Name[n])) {
       ++p;
       ++n;
       continue;

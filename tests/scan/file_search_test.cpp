@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -199,7 +200,17 @@ TEST(StripNullsTest, CutsAtTheFirstNulAndLeavesTheArgumentEqualToTheResult) {
     std::string argument = c.Original;
     EXPECT_EQ(StripNulls(argument), c.Expected);
     EXPECT_EQ(argument, c.Expected);
+    // A search record's name is cut the same way, whatever stands behind its first NUL.
+    FindData record;
+    std::fill(std::begin(record.cFileName), std::end(record.cFileName), 'x');
+    std::copy(c.Original.begin(), c.Original.end(), record.cFileName);
+    record.cFileName[c.Original.size()] = '\0';
+    EXPECT_EQ(RecordName(record), c.Expected);
   }
+  // A name field without any NUL is the whole field, and nothing beyond it is read.
+  FindData full;
+  std::fill(std::begin(full.cFileName), std::end(full.cFileName), 'n');
+  EXPECT_EQ(RecordName(full), std::string(sizeof full.cFileName, 'n'));
 }
 
 } // namespace

@@ -348,6 +348,26 @@ TEST(PeLocateTest, ReadsFewBytesInFewReads) {
   EXPECT_EQ(block->size(), distant.size());
   EXPECT_EQ(source.reads, 3);
   EXPECT_LE(source.bytesRead, 2 * 4096 + distant.size());
+
+  // A small block far from its tree, with more of the file behind it, is read alone and
+  // exactly: nothing after it is wanted.
+  MinimalPe outlying(kOne);
+  const std::string payload(600, 'f');
+  const std::size_t outlyingAt = outlying.bytes.size() + 0x2000;
+  outlying.bytes.resize(outlyingAt);
+  for (const char c : payload + std::string(0x1000, 'z'))
+    outlying.bytes.push_back(std::byte(static_cast<unsigned char>(c)));
+  Put32(outlying.bytes, outlying.DataField(0),
+        static_cast<std::uint32_t>(MinimalPe::kRootRva + outlyingAt - MinimalPe::kRoot));
+  Put32(outlying.bytes, outlying.DataField(4), static_cast<std::uint32_t>(payload.size()));
+  Put32(outlying.bytes, outlying.sectionTable + 16,
+        static_cast<std::uint32_t>(outlying.bytes.size() - MinimalPe::kRoot));
+  CountingSource outlyingSource(outlying.bytes);
+  const std::optional<Bytes> outlyingBlock = LocateVersionBlock(outlyingSource);
+  ASSERT_TRUE(outlyingBlock);
+  EXPECT_EQ(outlyingBlock->size(), payload.size());
+  EXPECT_EQ(outlyingSource.reads, 2);
+  EXPECT_EQ(outlyingSource.bytesRead, 4096 + payload.size());
 }
 
 TEST(PeLocateTest, LanguageIsChosenAsThePlatformChoosesIt) {

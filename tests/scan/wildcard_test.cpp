@@ -38,6 +38,16 @@ TEST(WildcardTest, StarsQuestionMarksAndCase) {
       {"a*b*c", "axxbyy", false},
       {"**", "x", true},
       {"*a", "bab", false},
+      // After the last star the rest must end the name, one character for one.
+      {"*.exe", "exe", false},
+      {"*.e?e", "A.EXE", true},
+      {"a*b", "ab", true},
+      {"a*b", "a", false},
+      {"ab*", "ab", true},
+      {"ab*", "abcd", true},
+      {"ab*", "aXcd", false},
+      {"*x*.exe", "x.exe", true},
+      {"*x*.exe", "y.exe", false},
       // Bytes beyond ASCII have no case here: they compare as they stand.
       {"\xC4*", "\xC4x", true},
       {"\xC4*", "\xE4x", false},
