@@ -71,7 +71,7 @@ public:
   }
   std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
     errno = 0;
-    const StdioFile from(std::fopen(Source.c_str(), "rb"));
+    const StdioFile from = OpenRegularFile(Source);
     if (!from)
       return StreamError();
     // "x" opens with O_EXCL: an entry that appeared since the name was chosen is never

@@ -19,7 +19,7 @@ using File = StdioFile;
 
 std::error_code Open(const std::string &Path, File &Opened) {
   errno = 0;
-  Opened.reset(std::fopen(Path.c_str(), "rb"));
+  Opened = OpenRegularFile(Path);
   return Opened ? std::error_code() : StreamError();
 }
 

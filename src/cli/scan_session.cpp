@@ -6,7 +6,6 @@
 #include "scan/version_data.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace vorse {
@@ -123,7 +122,7 @@ private:
   }
 
   void Remember(const FindData &Data) {
-    entryName_.assign(Data.cFileName, strnlen(Data.cFileName, sizeof Data.cFileName));
+    entryName_ = RecordName(Data);
     entryAttributes_ = Data.dwFileAttributes;
   }
 

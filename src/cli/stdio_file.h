@@ -4,7 +4,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace vorse {
 
@@ -19,6 +26,35 @@ using StdioFile = std::unique_ptr<std::FILE, StdioFileCloser>;
 /// Why the last stream call failed: errno, or EIO where the C library set none.
 inline std::error_code StreamError() {
   return {errno != 0 ? errno : EIO, std::generic_category()};
+}
+
+/// Opens \p Path for reading in binary mode, like fopen with "rb", but only a regular file:
+/// anything else (a named pipe, a device) fails with errno EOPNOTSUPP. A file found by the
+/// scan may have been swapped for one since.
+inline StdioFile OpenRegularFile(const std::string &Path) {
+#ifdef _WIN32
+  return StdioFile(std::fopen(Path.c_str(), "rb"));
+#else
+  // O_NONBLOCK: opening a named pipe with no writer would otherwise wait forever. Regular
+  // files read the same either way.
+  const int fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0)
+    return nullptr;
+  struct stat status {};
+  std::FILE *file = nullptr;
+  if (fstat(fd, &status) == 0) {
+    if (S_ISREG(status.st_mode))
+      file = fdopen(fd, "rb");
+    else
+      errno = EOPNOTSUPP;
+  }
+  if (file == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return StdioFile(file);
+#endif
 }
 
 } // namespace vorse

@@ -1,5 +1,6 @@
 // The scanner's building blocks: its command line, JSON text, progress line and digests.
 #include "cli/cli_options.h"
+#include "cli/cli_os.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
 #include "cli/progress.h"
@@ -10,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace vorse {
 namespace {
@@ -211,6 +216,22 @@ TEST(FileDigestTest, HashesAndComparesWholeFiles) {
   bool same = true;
   EXPECT_TRUE(CompareFiles(tree.Path("abc"), tree.Path("missing"), same, digest));
 }
+
+#ifndef _WIN32
+TEST(FileDigestTest, APipeSwappedInForAFileIsRefusedWithoutWaiting) {
+  test::TestTree tree;
+  tree.Write("abc", "abc");
+  ASSERT_EQ(mkfifo(tree.Path("pipe").c_str(), 0600), 0);
+  FileDigest digest;
+  EXPECT_EQ(DigestFile(tree.Path("pipe"), digest), std::errc::operation_not_supported);
+  bool same = true;
+  EXPECT_EQ(CompareFiles(tree.Path("abc"), tree.Path("pipe"), same, digest),
+            std::errc::operation_not_supported);
+  EXPECT_EQ(PlatformCliOs().CopyToNewFile(tree.Path("pipe"), tree.Path("copy")),
+            std::errc::operation_not_supported);
+  EXPECT_FALSE(tree.Exists("copy"));
+}
+#endif
 
 TEST(ManifestFieldTest, EncodesOnlyWhatWouldBreakALine) {
   EXPECT_EQ(ManifestField("C:\\a b\\100%\tx\r\ny.exe"), "C:\\a b\\100%25%09x%0D%0Ay.exe");

@@ -11,6 +11,11 @@
 #include <set>
 #include <sstream>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace vorse {
 namespace {
 
@@ -203,6 +208,18 @@ TEST_F(VorsescanTest, NamesThatAreNoValidTextArePrintedAsTheirBytes) {
   EXPECT_NE(out_.str().find("\"path_bytes\": \"" + ToHex(tree_.Path("caf\xE9.exe")) + "\""),
             std::string::npos)
       << out_.str();
+}
+
+TEST_F(VorsescanTest, APipeNamedLikeAProgramNeitherStopsTheScanNorCounts) {
+  // Opening a named pipe that no one writes to waits for a writer, unless asked not to.
+  ASSERT_EQ(mkfifo(tree_.Path("pipe.exe").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(tree_.Path("pipe.exe").c_str(), tree_.Path("link.exe").c_str()), 0);
+  tree_.Program("after.exe", u"Kern32");
+  EXPECT_EQ(Run({tree_.Path()}), kExitInfected);
+  EXPECT_EQ(out_.str(), tree_.Path("after.exe") + "\n");
+  EXPECT_NE(err_.str().find("3 files examined in 1 directories, 1 infected, 0 errors"),
+            std::string::npos)
+      << err_.str();
 }
 #endif
 
