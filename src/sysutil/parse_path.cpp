@@ -16,7 +16,9 @@ ParsedState &State() {
   return state;
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 } // namespace
 
@@ -43,8 +45,12 @@ void ParsePath(std::string_view Path) {
   state.File = separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
-std::string ParsedDrive() { return State().Drive; }
+std::string ParsedDrive() {
+  return State().Drive;
+}
 
-std::string ParsedFile() { return State().File; }
+std::string ParsedFile() {
+  return State().File;
+}
 
 } // namespace vorse

@@ -48,8 +48,8 @@ public:
   virtual std::int32_t OpenProcessToken(OsHandle Process, std::uint32_t DesiredAccess,
                                         OsHandle &Token) = 0;
   /// \p SystemName is passed as given: an empty string, not a null pointer, names this system.
-  virtual std::int32_t LookupPrivilegeValueA(const std::string &SystemName,
-                                             const std::string &Name, Luid &Value) = 0;
+  virtual std::int32_t LookupPrivilegeValueA(const std::string &SystemName, const std::string &Name,
+                                             Luid &Value) = 0;
   virtual std::int32_t AdjustTokenPrivileges(OsHandle Token, std::int32_t DisableAll,
                                              const TokenPrivileges &NewState,
                                              std::uint32_t BufferLength,

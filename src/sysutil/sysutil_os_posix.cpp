@@ -17,9 +17,8 @@ public:
   std::int32_t LookupPrivilegeValueA(const std::string &, const std::string &, Luid &) override {
     return 0;
   }
-  std::int32_t AdjustTokenPrivileges(OsHandle, std::int32_t, const TokenPrivileges &,
-                                     std::uint32_t, TokenPrivileges &,
-                                     std::uint32_t &ReturnLength) override {
+  std::int32_t AdjustTokenPrivileges(OsHandle, std::int32_t, const TokenPrivileges &, std::uint32_t,
+                                     TokenPrivileges &, std::uint32_t &ReturnLength) override {
     ReturnLength = 0;
     return 0;
   }

@@ -57,8 +57,8 @@ public:
     TOKEN_PRIVILEGES newState = ToWin32(NewState);
     TOKEN_PRIVILEGES previous = ToWin32(PreviousState);
     DWORD returned = 0;
-    const BOOL ok = ::AdjustTokenPrivileges(reinterpret_cast<HANDLE>(Token), DisableAll,
-                                            &newState, BufferLength, &previous, &returned);
+    const BOOL ok = ::AdjustTokenPrivileges(reinterpret_cast<HANDLE>(Token), DisableAll, &newState,
+                                            BufferLength, &previous, &returned);
     PreviousState.PrivilegeCount = previous.PrivilegeCount;
     PreviousState.Privileges[0].PrivilegeLuid = {previous.Privileges[0].Luid.LowPart,
                                                  previous.Privileges[0].Luid.HighPart};

@@ -1,6 +1,9 @@
 // SAMPLE_VERSION: the version resource shared by the samples, one string table in U.S. English.
 #pragma once
 
+// Resource-script syntax, which clang-format would mangle.
+// clang-format off
+
 // Id is the resource name, Key and Value the one entry that sets a sample apart; the entries
 // around it stand where a real file keeps them.
 #define SAMPLE_VERSION(Id, Key, Value)                                                           \
@@ -21,3 +24,4 @@
       VALUE "Translation", 0x409, 1200                                                           \
     END                                                                                          \
   END
+// clang-format on
