@@ -3,6 +3,7 @@
 // the file operations work on the local file system.
 #include "app/app_os.h"
 #include "app/text_file.h"
+#include "sysutil/posix_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,55 +19,6 @@ namespace {
 /// 32 is a failure.
 constexpr std::intptr_t kShellExecuteFailed = 31;
 
-/// Closes a descriptor when it goes out of scope, keeping errno as it was.
-class ScopedFd {
-public:
-  explicit ScopedFd(int Fd) : fd_(Fd) {}
-  ScopedFd(const ScopedFd &) = delete;
-  ScopedFd &operator=(const ScopedFd &) = delete;
-  ~ScopedFd() {
-    if (fd_ < 0)
-      return;
-    const int saved = errno;
-    ::close(fd_);
-    errno = saved;
-  }
-  int get() const { return fd_; }
-
-private:
-  int fd_;
-};
-
-/// Writes all of [Data, Data + Size) to \p Fd; false on a failed write.
-bool WriteAll(int Fd, const char *Data, std::size_t Size) {
-  while (Size > 0) {
-    const ssize_t written = ::write(Fd, Data, Size);
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0)
-      return false;
-    Data += written;
-    Size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-/// Copies every byte of \p From to \p To; false on a failed read or write.
-bool CopyContents(int From, int To) {
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t read = ::read(From, buffer, sizeof buffer);
-    if (read < 0 && errno == EINTR)
-      continue;
-    if (read < 0)
-      return false;
-    if (read == 0)
-      return true;
-    if (!WriteAll(To, buffer, static_cast<std::size_t>(read)))
-      return false;
-  }
-}
-
 class PosixAppOs final : public AppOs {
 public:
   std::uint32_t GetSystemDirectoryA(char *, std::uint32_t) override { return Unsupported(); }
@@ -77,13 +29,13 @@ public:
   }
   std::int32_t CopyFileA(const std::string &Source, const std::string &Target,
                          std::int32_t FailIfExists) override {
-    const ScopedFd from(::open(Source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (from.get() < 0)
+    const ScopedFd from = OpenRegularFd(Source);
+    if (!from)
       return 0;
     // O_EXCL makes "fail if it exists" one atomic step: a file that appears meanwhile is kept.
     const int mode = FailIfExists != 0 ? O_EXCL : O_TRUNC;
     const ScopedFd to(::open(Target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0666));
-    if (to.get() < 0)
+    if (!to)
       return 0;
     if (CopyContents(from.get(), to.get()))
       return 1;
@@ -114,8 +66,8 @@ public:
   }
   std::int64_t ReadFileChunk(const std::string &Path, std::uint64_t Offset,
                              std::span<std::byte> Out) override {
-    const ScopedFd file(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0)
+    const ScopedFd file = OpenRegularFd(Path);
+    if (!file)
       return -1;
     for (;;) {
       const ssize_t read = ::pread(file.get(), Out.data(), Out.size(), static_cast<off_t>(Offset));

@@ -1,31 +1,17 @@
 // CliOs for POSIX: generic POSIX code only.
 #include "cli/cli_os.h"
 #include "cli/stdio_file.h"
+#include "sysutil/posix_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cstdio>
 
 namespace vorse {
 namespace {
-
-/// Copies the rest of \p From to \p To.
-std::error_code CopyBytes(std::FILE *From, std::FILE *To) {
-  std::array<char, 1 << 16> buffer;
-  errno = 0;
-  for (std::size_t got = buffer.size(); got == buffer.size();) {
-    got = std::fread(buffer.data(), 1, buffer.size(), From);
-    if (got < buffer.size() && std::ferror(From) != 0)
-      return StreamError();
-    if (std::fwrite(buffer.data(), 1, got, To) != got)
-      return StreamError();
-  }
-  return {};
-}
 
 class PosixCliOs final : public CliOs {
 public:
@@ -71,19 +57,18 @@ public:
   }
   std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
     errno = 0;
-    const StdioFile from = OpenRegularFile(Source);
+    const ScopedFd from = OpenRegularFd(Source);
     if (!from)
       return StreamError();
-    // "x" opens with O_EXCL: an entry that appeared since the name was chosen is never
-    // overwritten. The copy is kept from being run by anyone but its owner.
-    StdioFile to(std::fopen(Target.c_str(), "wbx"));
+    // O_EXCL: an entry that appeared since the name was chosen is never overwritten. The copy
+    // is kept from being run by anyone but its owner.
+    ScopedFd to(open(Target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!to)
       return StreamError();
-    std::error_code error = CopyBytes(from.get(), to.get());
-    if (!error && (std::fflush(to.get()) != 0 || fchmod(fileno(to.get()), 0600) != 0 ||
-                   fsync(fileno(to.get())) != 0))
+    std::error_code error;
+    if (!CopyContents(from.get(), to.get()) || fchmod(to.get(), 0600) != 0 || fsync(to.get()) != 0)
       error = StreamError();
-    if (std::fclose(to.release()) != 0 && !error)
+    if (close(to.release()) != 0 && !error)
       error = StreamError();
     if (error)
       unlink(Target.c_str());

@@ -151,7 +151,7 @@ public:
   ExaminingSink(ScanOs &Scan, CliOs &Cli, ScanListener &Listener)
       : scan_(Scan), cli_(Cli), listener_(Listener) {}
   void AddItem(const std::string &Text) override {
-    listener_.OnFileExamined(cli_.NativePath(Text));
+    listener_.OnFileExamined(Text);
     // The row as the search wrote it: trimming blanks, as the window does, could name
     // another file than the one found.
     const std::optional<VersionEntries> entries = GetFileVersionData(scan_, Text);

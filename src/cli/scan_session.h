@@ -14,8 +14,9 @@ public:
   virtual ~ScanListener() = default;
   /// A directory's search begins.
   virtual void OnDirectory(const std::string &Dir) = 0;
-  /// A matching entry, \p Path, is about to be examined.
-  virtual void OnFileExamined(const std::string &Path) = 0;
+  /// A matching entry is about to be examined. \p Row is the path as the search wrote it, not
+  /// in the system's own form: making that form costs every row, and most listeners only count.
+  virtual void OnFileExamined(const std::string &Row) = 0;
   /// \p Path carries one of the two signatures; \p InternalName is the value as read.
   virtual void OnInfected(const std::string &Path, const std::u16string &InternalName) = 0;
   /// A directory or file could not be read, or a directory was not entered; the scan goes on.

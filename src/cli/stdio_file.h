@@ -8,9 +8,7 @@
 #include <system_error>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "sysutil/posix_file.h"
 #endif
 
 namespace vorse {
@@ -35,24 +33,10 @@ inline StdioFile OpenRegularFile(const std::string &Path) {
 #ifdef _WIN32
   return StdioFile(std::fopen(Path.c_str(), "rb"));
 #else
-  // O_NONBLOCK: opening a named pipe with no writer would otherwise wait forever. Regular
-  // files read the same either way.
-  const int fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0)
-    return nullptr;
-  struct stat status {};
-  std::FILE *file = nullptr;
-  if (fstat(fd, &status) == 0) {
-    if (S_ISREG(status.st_mode))
-      file = fdopen(fd, "rb");
-    else
-      errno = EOPNOTSUPP;
-  }
-  if (file == nullptr) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-  }
+  ScopedFd fd = OpenRegularFd(Path);
+  std::FILE *file = fd ? fdopen(fd.get(), "rb") : nullptr;
+  if (file != nullptr)
+    fd.release();
   return StdioFile(file);
 #endif
 }

@@ -3,15 +3,18 @@
 #include "app/app_os.h"
 #include "app/quarantine.h"
 #include "app/runtime_error.h"
+#include "fakes/scoped_temp_dir.h"
 #include "sysutil/os_detect.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace vorse {
 namespace {
@@ -20,55 +23,42 @@ namespace fs = std::filesystem;
 
 class AppOsDiskTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vorse-app-os-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string PathOf(const std::string &Name) const { return (dir_ / Name).string(); }
-  void Put(const std::string &Name, const std::string &Bytes) const {
-    std::ofstream(dir_ / Name, std::ios::binary) << Bytes;
-  }
-  std::string Get(const std::string &Name) const {
-    std::ifstream in(dir_ / Name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::string PathOf(const std::string &Name) const { return dir_.Path(Name); }
 
   AppOs &os_ = PlatformAppOs();
-  fs::path dir_;
+  test::ScopedTempDir dir_{"vorse-app-os-"};
 };
 
 TEST_F(AppOsDiskTest, CopyKeepsAnExistingTargetWhenAskedTo) {
-  Put("source.exe", std::string("MZ\0\x01 bytes", 10));
-  Put("taken.exe", "earlier copy");
+  dir_.Write("source.exe", std::string("MZ\0\x01 bytes", 10));
+  dir_.Write("taken.exe", "earlier copy");
   EXPECT_EQ(os_.CopyFileA(PathOf("source.exe"), PathOf("taken.exe"), 1), 0);
-  EXPECT_EQ(Get("taken.exe"), "earlier copy");
+  EXPECT_EQ(dir_.Read("taken.exe"), "earlier copy");
 
   EXPECT_NE(os_.CopyFileA(PathOf("source.exe"), PathOf("free.exe"), 1), 0);
-  EXPECT_EQ(Get("free.exe"), std::string("MZ\0\x01 bytes", 10));
+  EXPECT_EQ(dir_.Read("free.exe"), std::string("MZ\0\x01 bytes", 10));
   EXPECT_NE(os_.CopyFileA(PathOf("source.exe"), PathOf("taken.exe"), 0), 0);
-  EXPECT_EQ(Get("taken.exe"), Get("source.exe"));
+  EXPECT_EQ(dir_.Read("taken.exe"), dir_.Read("source.exe"));
 
   EXPECT_EQ(os_.CopyFileA(PathOf("missing.exe"), PathOf("other.exe"), 1), 0);
   EXPECT_TRUE(os_.LastError()) << "a failed copy names its reason";
-  EXPECT_FALSE(fs::exists(dir_ / "other.exe"));
+  EXPECT_FALSE(dir_.Exists("other.exe"));
 }
 
 TEST_F(AppOsDiskTest, DirectoriesAndExistence) {
   const std::string folder = PathOf("!VorseFix");
   EXPECT_EQ(os_.PathFileExistsA(folder), 0);
-  EXPECT_NE(os_.CreateDirectoryExA(dir_.string(), folder), 0);
-  EXPECT_EQ(os_.CreateDirectoryExA(dir_.string(), folder), 0) << "it exists already";
+  EXPECT_NE(os_.CreateDirectoryExA(dir_.Path(), folder), 0);
+  EXPECT_EQ(os_.CreateDirectoryExA(dir_.Path(), folder), 0) << "it exists already";
   EXPECT_NE(os_.PathFileExistsA(folder), 0);
 }
 
 TEST_F(AppOsDiskTest, ReadsChunksAndComparesFiles) {
   std::string big(100000, 'a');
   big[99999] = 'b';
-  Put("big", big);
-  Put("same", big);
-  Put("other", big.substr(0, 99999) + "c");
+  dir_.Write("big", big);
+  dir_.Write("same", big);
+  dir_.Write("other", big.substr(0, 99999) + "c");
 
   std::vector<std::byte> chunk(8);
   EXPECT_EQ(os_.ReadFileChunk(PathOf("big"), 99996, chunk), 4);
@@ -81,10 +71,10 @@ TEST_F(AppOsDiskTest, ReadsChunksAndComparesFiles) {
 }
 
 TEST_F(AppOsDiskTest, ShortFormOfAnExistingPathOnly) {
-  Put("a.exe", "x");
+  dir_.Write("a.exe", "x");
   const std::string form = ShortPath(os_, PathOf("a.exe"));
   EXPECT_FALSE(form.empty());
-  EXPECT_TRUE(fs::equivalent(form, dir_ / "a.exe"));
+  EXPECT_TRUE(fs::equivalent(form, dir_.Root() / "a.exe"));
   EXPECT_EQ(ShortPath(os_, PathOf("missing.exe")), "");
 }
 
@@ -92,9 +82,9 @@ TEST_F(AppOsDiskTest, TextFilesAreWrittenWholeOrTheErrorNamesThem) {
   const std::string ini = PathOf("wininit.ini");
   os_.WriteNewFile(ini, "[rename]\r\n");
   os_.AppendLines(ini, "NUL=A\r\n");
-  EXPECT_EQ(Get("wininit.ini"), "[rename]\r\nNUL=A\r\n");
+  EXPECT_EQ(dir_.Read("wininit.ini"), "[rename]\r\nNUL=A\r\n");
   os_.WriteNewFile(ini, "[rename]\r\n");
-  EXPECT_EQ(Get("wininit.ini"), "[rename]\r\n");
+  EXPECT_EQ(dir_.Read("wininit.ini"), "[rename]\r\n");
 
   const std::string unwritable = PathOf("no such dir") + "/wininit.ini";
   try {
@@ -109,17 +99,19 @@ TEST_F(AppOsDiskTest, TextFilesAreWrittenWholeOrTheErrorNamesThem) {
 TEST_F(AppOsDiskTest, QuarantinesARealFileOnceAndSchedulesItForDeletion) {
   // Every Windows these tests run on is of the NT family: the registration is real.
   ASSERT_EQ(OS_Detect(PlatformSysutilOs()), kPlatformNT);
-  Put("evil.exe", "MZ evil");
+  dir_.Write("evil.exe", "MZ evil");
   // The scratch directory stands in for the drive, so the folder is made inside it.
-  const InfectedFile file{PathOf("evil.exe"), dir_.string(), "evil.exe"};
+  const InfectedFile file{PathOf("evil.exe"), dir_.Path(), "evil.exe"};
   for (int run = 1; run <= 2; ++run) {
     SCOPED_TRACE(run);
     const std::optional<std::string> problem =
         QuarantineFile(os_, PlatformSysutilOs(), PathOf("wininit dir"), file);
     EXPECT_FALSE(problem) << *problem;
   }
-  EXPECT_EQ(Get("!VorseFix/evil.exe"), "MZ evil");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "!VorseFix"), fs::directory_iterator()), 1);
+  EXPECT_EQ(dir_.Read("!VorseFix/evil.exe"), "MZ evil");
+  EXPECT_EQ(
+      std::distance(fs::directory_iterator(dir_.Root() / "!VorseFix"), fs::directory_iterator()),
+      1);
 }
 #else
 TEST_F(AppOsDiskTest, PosixHasNoWindowsToAskOrRestart) {
@@ -127,10 +119,18 @@ TEST_F(AppOsDiskTest, PosixHasNoWindowsToAskOrRestart) {
   EXPECT_EQ(os_.GetSystemDirectoryA(buffer, sizeof buffer), 0u);
   EXPECT_EQ(os_.GetWindowsDirectoryA(buffer, sizeof buffer), 0u);
   EXPECT_EQ(os_.GetSystemWow64DirectoryA(buffer, sizeof buffer), 0u);
-  Put("a.exe", "x");
+  dir_.Write("a.exe", "x");
   EXPECT_EQ(os_.MoveFileExA(PathOf("a.exe"), nullptr, kMoveFileDelayUntilReboot), 0);
-  EXPECT_TRUE(fs::exists(dir_ / "a.exe"));
+  EXPECT_TRUE(dir_.Exists("a.exe"));
   EXPECT_LE(os_.ShellExecuteA(0, "open", "rundll32.exe", "", "", 3), 32);
+}
+
+TEST_F(AppOsDiskTest, NamedPipesAreNeitherCopiedNorReadAndNeverWaitedOn) {
+  ASSERT_EQ(mkfifo(PathOf("pipe.exe").c_str(), 0600), 0);
+  EXPECT_EQ(os_.CopyFileA(PathOf("pipe.exe"), PathOf("copy.exe"), 1), 0);
+  EXPECT_FALSE(dir_.Exists("copy.exe"));
+  std::vector<std::byte> chunk(8);
+  EXPECT_EQ(os_.ReadFileChunk(PathOf("pipe.exe"), 0, chunk), -1);
 }
 #endif
 

@@ -16,7 +16,9 @@ public:
   std::vector<std::string> rows;
   std::vector<std::string> problems;
   void OnDirectory(const std::string &) override {}
-  void OnFileExamined(const std::string &Path) override { rows.push_back(Path); }
+  void OnFileExamined(const std::string &Row) override {
+    rows.push_back(PlatformCliOs().NativePath(Row));
+  }
   void OnInfected(const std::string &, const std::u16string &) override {}
   void OnProblem(const std::string &Path, const std::string &Reason) override {
     problems.push_back(Path + ": " + Reason);

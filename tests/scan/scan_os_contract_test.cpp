@@ -3,6 +3,7 @@
 // Wine). Where the platform's order is free, names are compared as sets.
 #include "fakes/fake_scan_os.h"
 #include "fakes/pe_image.h"
+#include "fakes/scoped_temp_dir.h"
 #include "scan/file_search.h"
 #include "scan/scan_os.h"
 #include "scan/version_data.h"
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -30,39 +30,18 @@ namespace {
 namespace fs = std::filesystem;
 using Names = std::set<std::string>;
 
-/// A directory of its own under the system's temporary directory, removed with its contents.
-class ScopedTempDir {
-public:
-  ScopedTempDir() {
-    std::random_device random;
-    path_ = fs::temp_directory_path() / ("vorse-scan-" + std::to_string(random()));
-    fs::create_directory(path_);
-  }
-  ScopedTempDir(const ScopedTempDir &) = delete;
-  ScopedTempDir &operator=(const ScopedTempDir &) = delete;
-  ~ScopedTempDir() {
-    std::error_code ignored;
-    fs::permissions(path_ / "locked", fs::perms::owner_all, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path &Path() const { return path_; }
-
-private:
-  fs::path path_;
-};
-
 class ScanOsContractTest : public ::testing::Test {
 protected:
   void SetUp() override {
     for (const char *dir : {"tools.exe", "sub/deep", ".hiddendir", "locked"})
-      fs::create_directories(tree_.Path() / dir);
+      fs::create_directories(tree_.Root() / dir);
     for (const char *file :
          {"a.exe", "SETUP.EXE", "notes.txt", ".hidden.exe", "tools.exe/inner.exe", "sub/deep/c.EXE",
           ".hiddendir/h.exe", "locked/l.exe"})
-      std::ofstream(tree_.Path() / file) << "not a program";
+      std::ofstream(tree_.Root() / file) << "not a program";
     const std::vector<std::byte> program =
         pe_image::PeImage(pe_image::VersionBlock({{u"InternalName", u"Kern32"}}));
-    std::ofstream(tree_.Path() / "sub" / "b.exe", std::ios::binary)
+    std::ofstream(tree_.Root() / "sub" / "b.exe", std::ios::binary)
         .write(reinterpret_cast<const char *>(program.data()),
                static_cast<std::streamsize>(program.size()));
 #ifdef _WIN32
@@ -70,7 +49,12 @@ protected:
     for (const char *hidden : {".hidden.exe", ".hiddendir"})
       ::SetFileAttributesA(In(hidden).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 #endif
-    root_ = tree_.Path().string();
+    root_ = tree_.Root().string();
+  }
+  void TearDown() override {
+    // Given back its permissions, or it could not be removed with the rest.
+    std::error_code ignored;
+    fs::permissions(tree_.Root() / "locked", fs::perms::owner_all, ignored);
   }
 
   /// The program's form of a path below the tree: joined with "\".
@@ -123,7 +107,7 @@ protected:
 #endif
   }
 
-  ScopedTempDir tree_;
+  test::ScopedTempDir tree_{"vorse-scan-"};
   std::string root_;
   ScanOs &os_ = PlatformScanOs();
 };
@@ -177,8 +161,8 @@ TEST_F(ScanOsContractTest, RecordAttributesAgreeWithTheFullPathOnesWhereGiven) {
 
 TEST_F(ScanOsContractTest, AttributesAnswerForThePathAskedNotForTheEntryJustFound) {
   // "bus" is "sub" with its letters turned round: the same length, and a file named "deep".
-  fs::create_directory(tree_.Path() / "bus");
-  std::ofstream(tree_.Path() / "bus" / "deep") << "a file";
+  fs::create_directory(tree_.Root() / "bus");
+  std::ofstream(tree_.Root() / "bus" / "deep") << "a file";
   for (const auto &[listed, other] : {std::pair{"sub", "bus"}, std::pair{"bus", "sub"}}) {
     SCOPED_TRACE(listed);
     FindData data;
@@ -198,18 +182,18 @@ TEST_F(ScanOsContractTest, AttributesAnswerForThePathAskedNotForTheEntryJustFoun
     EXPECT_TRUE(seen);
   }
   // Once the search is over, a file that has become a directory is one.
-  fs::remove(tree_.Path() / "bus" / "deep");
-  fs::create_directory(tree_.Path() / "bus" / "deep");
+  fs::remove(tree_.Root() / "bus" / "deep");
+  fs::create_directory(tree_.Root() / "bus" / "deep");
   EXPECT_TRUE(IsDirectory(In("bus\\deep")));
 }
 
 TEST_F(ScanOsContractTest, RepeatedSearchesOfADirectorySeeWhatWasAddedBeforeThem) {
   EXPECT_TRUE(List(In("*")));
   EXPECT_TRUE(List(In("*.exe")));
-  std::ofstream(tree_.Path() / "new.exe") << "added after two searches";
+  std::ofstream(tree_.Root() / "new.exe") << "added after two searches";
   EXPECT_TRUE(List(In("*.exe")).value_or(Names{}).contains("new.exe"));
   EXPECT_TRUE(List(In("sub\\*")));
-  std::ofstream(tree_.Path() / "newer.exe") << "added after a search of another directory";
+  std::ofstream(tree_.Root() / "newer.exe") << "added after a search of another directory";
   EXPECT_TRUE(List(In("*.exe")).value_or(Names{}).contains("newer.exe"));
 
   // Two runs over the same directory: the second finds what was added between them.
@@ -217,7 +201,7 @@ TEST_F(ScanOsContractTest, RepeatedSearchesOfADirectorySeeWhatWasAddedBeforeThem
   std::int64_t dirs = 0;
   EXPECT_EQ(FindExes(In("sub\\deep"), files, dirs),
             std::vector<std::string>{In("sub\\deep\\c.EXE")});
-  std::ofstream(tree_.Path() / "sub" / "deep" / "d.exe") << "added between the runs";
+  std::ofstream(tree_.Root() / "sub" / "deep" / "d.exe") << "added between the runs";
   const std::vector<std::string> rows = FindExes(In("sub\\deep"), files, dirs);
   EXPECT_EQ(Names(rows.begin(), rows.end()),
             (Names{In("sub\\deep\\c.EXE"), In("sub\\deep\\d.exe")}));
@@ -225,7 +209,7 @@ TEST_F(ScanOsContractTest, RepeatedSearchesOfADirectorySeeWhatWasAddedBeforeThem
 
 TEST_F(ScanOsContractTest, FindFilesListsOwnMatchesBeforeEachWholeSubtree) {
   if (CanLockDirectories())
-    fs::permissions(tree_.Path() / "locked", fs::perms::none);
+    fs::permissions(tree_.Root() / "locked", fs::perms::none);
   std::int64_t files = 0;
   std::int64_t dirs = 0;
   const std::vector<std::string> rows = FindExes(root_, files, dirs);
@@ -274,7 +258,7 @@ TEST_F(ScanOsContractTest, VersionDataOfAProgramAndOfFilesWithoutOne) {
 
 #ifndef _WIN32
 TEST_F(ScanOsContractTest, LinksAreNeverDirectoriesSoNoSearchLoops) {
-  fs::create_directory_symlink(tree_.Path(), tree_.Path() / "sub" / "loop");
+  fs::create_directory_symlink(tree_.Root(), tree_.Root() / "sub" / "loop");
   EXPECT_FALSE(IsDirectory(In("sub\\loop")));
   std::int64_t files = 0;
   std::int64_t dirs = 0;
@@ -286,7 +270,7 @@ TEST_F(ScanOsContractTest, LinksAreNeverDirectoriesSoNoSearchLoops) {
 TEST_F(ScanOsContractTest, ALockedDirectoryCannotBeSearchedButIsStillADirectory) {
   if (!CanLockDirectories())
     GTEST_SKIP() << "root reads every directory";
-  fs::permissions(tree_.Path() / "locked", fs::perms::none);
+  fs::permissions(tree_.Root() / "locked", fs::perms::none);
   EXPECT_EQ(List(In("locked\\*")), std::nullopt);
   EXPECT_TRUE(IsDirectory(In("locked")));
   // What lies inside cannot be examined at all: the failure value, directory bit included.
