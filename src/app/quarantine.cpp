@@ -43,8 +43,7 @@ std::string ReadWholeFile(AppOs &App, const std::string &Path) {
       throw RuntimeError("Cannot read " + Path + ": " + App.LastError().message());
     if (read == 0)
       return text;
-    for (std::int64_t i = 0; i < read; ++i)
-      text += static_cast<char>(chunk[static_cast<std::size_t>(i)]);
+    text.append(reinterpret_cast<const char *>(chunk.data()), static_cast<std::size_t>(read));
   }
 }
 

@@ -1,36 +1,31 @@
 // PlanWininitLine: keeps every "NUL=" line inside the one section that start-up reads.
 #include "app/wininit.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
 namespace vorse {
 namespace {
 
-/// True when \p Line (without its line end) is a section header named \p Name, case ignored,
-/// as the profile functions read it: blanks around the brackets are allowed.
-bool IsSection(std::string_view Line, std::string_view Name) {
+/// The name of the section \p Line (without its line end) opens, as the profile functions read
+/// a header: blanks may stand before the bracket. Nothing when the line is no header.
+std::optional<std::string_view> SectionName(std::string_view Line) {
   const std::size_t open = Line.find_first_not_of(" \t");
   if (open == std::string_view::npos || Line[open] != '[')
-    return false;
+    return std::nullopt;
   const std::size_t close = Line.find(']', open);
   if (close == std::string_view::npos)
-    return false;
-  const std::string_view found = Line.substr(open + 1, close - open - 1);
-  if (found.size() != Name.size())
-    return false;
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(found[i])) !=
-        std::tolower(static_cast<unsigned char>(Name[i])))
-      return false;
-  }
-  return true;
+    return std::nullopt;
+  return Line.substr(open + 1, close - open - 1);
 }
 
-bool IsAnySection(std::string_view Line) {
-  const std::size_t open = Line.find_first_not_of(" \t");
-  return open != std::string_view::npos && Line[open] == '[' &&
-         Line.find(']', open) != std::string_view::npos;
+bool IsRename(std::string_view Name) {
+  constexpr std::string_view kRename = "rename";
+  return Name.size() == kRename.size() &&
+         std::equal(Name.begin(), Name.end(), kRename.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
 }
 
 } // namespace
@@ -47,11 +42,11 @@ WininitEdit PlanWininitLine(std::string_view Existing, std::string_view Line) {
     std::string_view text = Existing.substr(start, end - start);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
       text.remove_suffix(1);
-    if (IsAnySection(text)) {
+    if (const std::optional<std::string_view> section = SectionName(text)) {
       if (inRename)
         otherAfterRename = true;
       // Only the first [rename] counts; a later one is read by nobody.
-      inRename = !renameEnd && IsSection(text, "rename");
+      inRename = !renameEnd && IsRename(*section);
       if (inRename)
         renameEnd = end;
     } else if (inRename && text.find_first_not_of(" \t") != std::string_view::npos) {

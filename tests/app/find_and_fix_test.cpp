@@ -394,6 +394,22 @@ TEST_F(FindAndFixTest, SchedulingThatFailsIsReportedNamingTheFile) {
   EXPECT_EQ(controls_.Boxes()[3].Text, notScheduled + "Permission denied" + copy);
 }
 
+TEST_F(FindAndFixTest, AWininitWithALaterSectionGetsTheLineInsideItsRenameSection) {
+  sys_.PlatformId = k9x;
+  AddInfected(kSys + "\\evil.exe");
+  app_.Files[kIni] = "[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\nkey=value\r\n";
+  form_.CmdFFix_Click();
+  EXPECT_EQ(app_.Files[kIni], "[rename]\r\nNUL=C:\\OLD.EXE\r\nNUL=SHORT " + kSys +
+                                  "\\evil.exe\r\n[other]\r\nkey=value\r\n");
+  EXPECT_EQ(AppCalls("WriteNewFile").size(), 1u);
+  EXPECT_TRUE(AppCalls("AppendLines").empty());
+
+  // A wininit.ini that cannot be read is not rewritten blind: the run ends naming it.
+  app_.UnreadableSources = {kIni};
+  EXPECT_THROW(form_.CmdFFix_Click(), RuntimeError);
+  EXPECT_EQ(AppCalls("WriteNewFile").size(), 1u);
+}
+
 TEST_F(FindAndFixTest, AnUnwritableWininitEndsTheRunNamingTheFile) {
   sys_.PlatformId = k9x;
   AddInfected(kSys + "\\evil.exe");
