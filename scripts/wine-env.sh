@@ -19,6 +19,22 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export HOME="$VORSE_WINE_ROOT/home"
 export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
 
+# Some kernels refuse 32-bit programs (a virtual machine without 32-bit support, say). Wine's
+# own "wine" then fails before anything starts, since it always begins with the 32-bit loader.
+# There the 64-bit loader serves 64-bit prefixes directly, and 32-bit programs cannot run at
+# all: wine_runs_32bit tells the scripts so that they can say what they skip.
+wine_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+if ! wine_runs_32bit; then
+  mkdir -p "$VORSE_WINE_ROOT/bin"
+  # wineboot, winepath and the rest start "wine-stable"; the tests start "wine".
+  for loader in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+      >"$VORSE_WINE_ROOT/bin/$loader"
+    chmod +x "$VORSE_WINE_ROOT/bin/$loader"
+  done
+  export PATH="$VORSE_WINE_ROOT/bin:$PATH"
+fi
+
 wine_in() {
   local prefix=$1
   shift

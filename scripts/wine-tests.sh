@@ -13,6 +13,11 @@ arch=win32
 export VORSE_WINE_ROOT="$PWD/$root/wine-$arch"
 rm -rf "$VORSE_WINE_ROOT"
 source scripts/wine-env.sh
+if [ "$arch" = win32 ] && ! wine_runs_32bit; then
+  echo "result: $preset under Wine skipped: this machine's kernel cannot run 32-bit programs" \
+    "(the 32-bit build was built, not run)"
+  exit 0
+fi
 start_xvfb
 
 failed=()
