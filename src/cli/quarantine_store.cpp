@@ -2,6 +2,7 @@
 #include "cli/quarantine_store.h"
 
 #include "app/quarantine_name.h"
+#include "cli/path_quoting.h"
 #include "cli/scan_session.h"
 #include "cli/stdio_file.h"
 #include "sysutil/parse_path.h"
@@ -63,7 +64,7 @@ std::string QuarantineStore::ManifestPath() const {
 
 std::optional<std::string> QuarantineStore::Prepare() {
   if (const std::error_code error = os_.CreateDirectories(folder_))
-    return "cannot create quarantine folder " + folder_ + ": " + ErrorText(error);
+    return "cannot create quarantine folder " + QuotePath(folder_) + ": " + ErrorText(error);
   folderId_ = os_.IdentifyDirectory(folder_);
   return std::nullopt;
 }
@@ -90,13 +91,13 @@ std::optional<std::string> QuarantineStore::Keep(const std::string &Path, KeptCo
       }));
   if (!os_.Exists(target)) {
     if (const std::error_code error = os_.CopyToNewFile(Path, target))
-      return "cannot copy to " + target + ": " + ErrorText(error);
+      return "cannot copy to " + QuotePath(target) + ": " + ErrorText(error);
   }
   bool same = false;
   if (const std::error_code error = CompareFiles(Path, target, same, Kept.digest))
-    return "cannot verify the copy " + target + ": " + ErrorText(error);
+    return "cannot verify the copy " + QuotePath(target) + ": " + ErrorText(error);
   if (!same)
-    return "the copy " + target + " differs from the original";
+    return "the copy " + QuotePath(target) + " differs from the original";
   Kept.path = target;
   Kept.name = target.substr(target.find_last_of("\\/") + 1);
   return AppendManifest(Path, Kept);
@@ -109,13 +110,13 @@ std::optional<std::string> QuarantineStore::AppendManifest(const std::string &Pa
   errno = 0;
   StdioFile file(std::fopen(manifest.c_str(), "ab"));
   if (!file)
-    return "cannot open " + manifest + ": " + ErrorText(StreamError());
+    return "cannot open " + QuotePath(manifest) + ": " + ErrorText(StreamError());
   std::string lines = created ? kManifestHeader : "";
   lines += UtcNow() + '\t' + ManifestField(Path) + '\t' + ManifestField(Kept.name) + '\t' +
            std::to_string(Kept.digest.size) + '\t' + Kept.digest.sha256 + '\n';
   if (std::fwrite(lines.data(), 1, lines.size(), file.get()) != lines.size() ||
       std::fclose(file.release()) != 0)
-    return "cannot write " + manifest + ": " + ErrorText(StreamError());
+    return "cannot write " + QuotePath(manifest) + ": " + ErrorText(StreamError());
   return std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #include "cli/cli_options.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
+#include "cli/path_quoting.h"
 #include "cli/quarantine_store.h"
 #include "cli/scan_session.h"
 
@@ -57,7 +58,7 @@ public:
 
   void OnDirectory(const std::string &Dir) override {
     ++counts_.directories;
-    progress_.SetDirectory(Dir);
+    progress_.SetDirectory(QuotePath(Dir));
     progress_.Update(counts_);
   }
   void OnFileExamined(const std::string &) override {
@@ -68,7 +69,11 @@ public:
     ++counts_.infected;
     if (!options_.json) {
       progress_.Clear();
-      out_ << Path << '\n' << std::flush;
+      if (options_.print0)
+        out_ << Path << '\0';
+      else
+        out_ << QuotePath(Path) << '\n';
+      out_ << std::flush;
     }
     Finding finding{Path, InternalName, std::nullopt, "reported", "", ""};
     Handle(finding);
@@ -101,7 +106,8 @@ public:
 private:
   void Message(const std::string &Path, const std::string &Text) {
     progress_.Clear();
-    err_ << "vorsescan: " << (Path.empty() ? "" : Path + ": ") << Text << '\n' << std::flush;
+    err_ << "vorsescan: " << (Path.empty() ? "" : QuotePath(Path) + ": ") << Text << '\n'
+         << std::flush;
   }
 
   /// A step that failed for an infected file: the run ends with status 2.

@@ -1,6 +1,7 @@
 // ScanRoot: the window's search and detection over one root, reporting each event as it comes.
 #include "cli/scan_session.h"
 
+#include "cli/path_quoting.h"
 #include "scan/file_search.h"
 #include "scan/signatures.h"
 #include "scan/version_data.h"
@@ -94,8 +95,8 @@ private:
                                    [&](const Ancestor &a) { return id && a.id == id; });
     if (loop != ancestors_.end()) {
       refused_ = true;
-      listener_.OnProblem(cli_.NativePath(Dir),
-                          "not searched: it leads back to " + cli_.NativePath(loop->dir));
+      listener_.OnProblem(cli_.NativePath(Dir), "not searched: it leads back to " +
+                                                    QuotePath(cli_.NativePath(loop->dir)));
       return;
     }
     ancestors_.push_back({Dir, id});

@@ -3,6 +3,7 @@
 #include "cli/cli_os.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
+#include "cli/path_quoting.h"
 #include "cli/progress.h"
 #include "cli/quarantine_store.h"
 #include "cli_test_tree.h"
@@ -60,6 +61,18 @@ TEST(CliOptionsTest, AcceptsEachModeAndRejectsWhatCannotWork) {
       {{"--quarantine="}, false},
       {{"--quarantine", "a", "--quarantine", "b"}, false},
       {{"--jsn", "d"}, false},
+      // An empty root would scan from the top of the file system (an unset variable).
+      {{""}, false},
+      {{"d", ""}, false},
+      {{"--", ""}, false},
+      {{"--quarantine", "", "d"}, false},
+      // A value that looks like an option is one, unless written unmistakably.
+      {{"--quarantine", "--remove", "d"}, false},
+      {{"--quarantine", "-q", "d"}, false},
+      {{"--quarantine=--remove", "d"}, true},
+      {{"--quarantine", "./--remove", "d"}, true},
+      {{"-0", "d"}, true},
+      {{"--print0", "--json", "d"}, false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -232,6 +245,25 @@ TEST(FileDigestTest, APipeSwappedInForAFileIsRefusedWithoutWaiting) {
   EXPECT_FALSE(tree.Exists("copy"));
 }
 #endif
+
+TEST(QuotePathTest, QuotesOnlyWhatATerminalOrALineWouldMisread) {
+  struct Case {
+    std::string path;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"C:\\Windows\\System32\\a b.exe", "C:\\Windows\\System32\\a b.exe"},
+      {"/x/it's caf\xC3\xA9\xE9.exe", "/x/it's caf\xC3\xA9\xE9.exe"},
+      {"/x/a\nb.exe", "$'/x/a\\nb.exe'"},
+      {"/x/\x1b[2J\\'\t\r\x7f.exe", "$'/x/\\x1b[2J\\\\\\'\\t\\r\\x7f.exe'"},
+      // Written plainly, a name that starts like a quoted one could not be told from it.
+      {"$'x'", "$'$\\'x\\''"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(QuotePath(c.path), c.shown);
+  }
+}
 
 TEST(ManifestFieldTest, EncodesOnlyWhatWouldBreakALine) {
   EXPECT_EQ(ManifestField("C:\\a b\\100%\tx\r\ny.exe"), "C:\\a b\\100%25%09x%0D%0Ay.exe");
