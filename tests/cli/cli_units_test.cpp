@@ -214,20 +214,23 @@ TEST(FileDigestTest, HashesAndComparesWholeFiles) {
 
   struct Case {
     const char *other;
-    bool same;
+    Comparison result;
   };
-  for (const Case c : {Case{"abc2", true}, Case{"abd", false}, Case{"ab", false}}) {
+  for (const Case c : {Case{"abc2", Comparison::Same}, Case{"abd", Comparison::Different},
+                       Case{"ab", Comparison::Different}, Case{"abc", Comparison::SameFile}}) {
     SCOPED_TRACE(c.other);
-    bool same = !c.same;
+    Comparison result = Comparison::Different;
     FileDigest compared;
-    ASSERT_FALSE(CompareFiles(tree.Path("abc"), tree.Path(c.other), same, compared));
-    EXPECT_EQ(same, c.same);
-    if (c.same) {
+    ASSERT_FALSE(
+        CompareFiles(PlatformCliOs(), tree.Path("abc"), tree.Path(c.other), result, compared));
+    EXPECT_EQ(result, c.result);
+    if (c.result == Comparison::Same) {
       EXPECT_EQ(compared.sha256, kAbcSha256);
     }
   }
-  bool same = true;
-  EXPECT_TRUE(CompareFiles(tree.Path("abc"), tree.Path("missing"), same, digest));
+  Comparison result = Comparison::Same;
+  EXPECT_TRUE(
+      CompareFiles(PlatformCliOs(), tree.Path("abc"), tree.Path("missing"), result, digest));
 }
 
 #ifndef _WIN32
@@ -237,8 +240,8 @@ TEST(FileDigestTest, APipeSwappedInForAFileIsRefusedWithoutWaiting) {
   ASSERT_EQ(mkfifo(tree.Path("pipe").c_str(), 0600), 0);
   FileDigest digest;
   EXPECT_EQ(DigestFile(tree.Path("pipe"), digest), std::errc::operation_not_supported);
-  bool same = true;
-  EXPECT_EQ(CompareFiles(tree.Path("abc"), tree.Path("pipe"), same, digest),
+  Comparison result = Comparison::Same;
+  EXPECT_EQ(CompareFiles(PlatformCliOs(), tree.Path("abc"), tree.Path("pipe"), result, digest),
             std::errc::operation_not_supported);
   EXPECT_EQ(PlatformCliOs().CopyToNewFile(tree.Path("pipe"), tree.Path("copy")),
             std::errc::operation_not_supported);

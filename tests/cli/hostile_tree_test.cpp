@@ -39,6 +39,30 @@ protected:
   std::ostringstream err_;
 };
 
+TEST_F(HostileTreeTest, AFullDiskUnderTheManifestLeavesNoTornLineAndTheOriginalInPlace) {
+  tree_.Program("scan/a/x.exe", u"Kern32");
+  EXPECT_EQ(RunRemoving(tree_.Path("scan/a")), kExitInfected);
+  const std::string before = tree_.Read("q/manifest.tsv");
+  tree_.Program("scan/b/y.exe", u"Kern32");
+  for (const std::size_t limit : {std::size_t{0}, std::size_t{30}}) {
+    SCOPED_TRACE(limit);
+    cli_.appendLimit = limit;
+    EXPECT_EQ(RunRemoving(tree_.Path("scan/b")), kExitError);
+    EXPECT_TRUE(tree_.Exists("scan/b/y.exe")) << "not recorded: not removed";
+    EXPECT_EQ(tree_.Read("q/manifest.tsv"), before);
+    EXPECT_TRUE(Says("cannot write " + tree_.Path("q/manifest.tsv"))) << err_.str();
+  }
+  // A new manifest that cannot be written whole is not left behind without its header.
+  std::filesystem::remove(tree_.Path("q/manifest.tsv"));
+  cli_.appendLimit = 20;
+  EXPECT_EQ(RunRemoving(tree_.Path("scan/b")), kExitError);
+  EXPECT_FALSE(tree_.Exists("q/manifest.tsv"));
+  cli_.appendLimit.reset();
+  EXPECT_EQ(RunRemoving(tree_.Path("scan/b")), kExitInfected);
+  EXPECT_TRUE(tree_.Read("q/manifest.tsv").starts_with("time\toriginal_path\t"));
+  EXPECT_FALSE(tree_.Exists("scan/b/y.exe"));
+}
+
 TEST_F(HostileTreeTest, AnEmptyRootOrAnOptionTakenAsAValueReadsNothing) {
   tree_.Program("kern.exe", u"Kern32");
   for (const std::vector<std::string> &args :
@@ -54,6 +78,74 @@ TEST_F(HostileTreeTest, AnEmptyRootOrAnOptionTakenAsAValueReadsNothing) {
 }
 
 #ifndef _WIN32
+/// Links \p Relative to \p Target, as a tree may hold it.
+void Link(const test::TestTree &Tree, const std::string &Target, const std::string &Relative) {
+  std::filesystem::create_directories(std::filesystem::path(Tree.Path(Relative)).parent_path());
+  ASSERT_EQ(symlink(Target.c_str(), Tree.Path(Relative).c_str()), 0);
+}
+
+TEST_F(HostileTreeTest, AnEntryAtTheCopysNameThatIsNoSeparateRegularFileIsNeverACopy) {
+  // Each stands where the copy of scan/x.exe would go; each would compare equal to it.
+  struct Case {
+    const char *what;
+    std::function<void(const test::TestTree &)> plant;
+  };
+  const Case cases[] = {
+      {"a link back at the original",
+       [](const test::TestTree &Tree) { Link(Tree, "../scan/x.exe", "q/x.exe"); }},
+      {"a hard link to the original",
+       [](const test::TestTree &Tree) {
+         std::filesystem::create_directories(Tree.Path("q"));
+         ASSERT_EQ(link(Tree.Path("scan/x.exe").c_str(), Tree.Path("q/x.exe").c_str()), 0);
+       }},
+      {"a link to an identical file elsewhere",
+       [](const test::TestTree &Tree) {
+         std::filesystem::copy_file(Tree.Path("scan/x.exe"), Tree.Path("twin.exe"));
+         Link(Tree, Tree.Path("twin.exe"), "q/x.exe");
+       }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(tree_.Path());
+    tree_.Program("scan/x.exe", u"Kern32");
+    const std::string bytes = tree_.Read("scan/x.exe");
+    c.plant(tree_);
+    EXPECT_EQ(RunRemoving(tree_.Path("scan")), kExitInfected) << err_.str();
+    // The original is gone only because a true copy of it is kept under the next name.
+    EXPECT_TRUE(tree_.Read("q/x (2).exe") == bytes);
+    struct stat status {};
+    ASSERT_EQ(lstat(tree_.Path("q/x (2).exe").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_nlink, 1u);
+    EXPECT_NE(tree_.Read("q/manifest.tsv").find("\tx (2).exe\t"), std::string::npos);
+  }
+}
+
+TEST_F(HostileTreeTest, AManifestThatIsALinkOrNoRegularFileIsNeverWrittenThrough) {
+  tree_.Write("victim", "precious\n");
+  struct Case {
+    const char *what;
+    std::function<void()> plant;
+  };
+  const Case cases[] = {
+      {"a link to another file", [&] { Link(tree_, tree_.Path("victim"), "q/manifest.tsv"); }},
+      {"a dangling link", [&] { Link(tree_, tree_.Path("new"), "q/manifest.tsv"); }},
+      {"a directory", [&] { std::filesystem::create_directories(tree_.Path("q/manifest.tsv")); }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(tree_.Path("q"));
+    std::filesystem::remove_all(tree_.Path("scan"));
+    tree_.Program("scan/x.exe", u"Kern32");
+    c.plant();
+    EXPECT_EQ(RunRemoving(tree_.Path("scan")), kExitError);
+    EXPECT_TRUE(tree_.Exists("scan/x.exe")) << "not recorded: not removed";
+    EXPECT_EQ(tree_.Read("victim"), "precious\n");
+    EXPECT_FALSE(tree_.Exists("new"));
+    EXPECT_TRUE(Says("manifest.tsv")) << err_.str();
+  }
+}
+
 TEST_F(HostileTreeTest, ControlCharactersInNamesNeverReachTheOutputRaw) {
   const std::string name = "a\nb\x1b[2J.exe";
   tree_.Program(name, u"Kern32");
