@@ -49,6 +49,9 @@ public:
   /// 32-bit one too; none where there is no Windows.
   virtual std::vector<std::string> DefaultRoots() = 0;
   virtual bool StderrIsTerminal() = 0;
+  /// False when standard output is closed: a file the scanner opens could take its place and
+  /// receive the report.
+  virtual bool StdoutIsOpen() = 0;
   /// True when \p Error, the reason a directory search could not start, only means that
   /// nothing is there to list (no such entry, no match, not a directory).
   virtual bool MeansNothingThere(std::error_code Error) = 0;

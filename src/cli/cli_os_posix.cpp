@@ -51,6 +51,7 @@ public:
   }
   std::vector<std::string> DefaultRoots() override { return {}; }
   bool StderrIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
+  bool StdoutIsOpen() override { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
   bool MeansNothingThere(std::error_code Error) override {
     return Error == std::errc::no_such_file_or_directory || Error == std::errc::not_a_directory;
   }

@@ -130,6 +130,10 @@ public:
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
   }
+  bool StdoutIsOpen() override {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    return out != nullptr && out != INVALID_HANDLE_VALUE;
+  }
   bool MeansNothingThere(std::error_code Error) override {
     switch (Error.value()) {
     case ERROR_FILE_NOT_FOUND:

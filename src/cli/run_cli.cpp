@@ -7,6 +7,7 @@
 #include "cli/path_quoting.h"
 #include "cli/quarantine_store.h"
 #include "cli/scan_session.h"
+#include "cli/stdio_file.h"
 
 #include <cstdio>
 #include <optional>
@@ -14,6 +15,18 @@
 
 namespace vorse {
 namespace {
+
+/// Writes \p Text to \p Out and flushes it; returns the reason when that fails.
+std::error_code WriteOut(std::ostream &Out, std::string_view Text) {
+  errno = 0;
+  Out << Text << std::flush;
+  return Out ? std::error_code() : StreamError();
+}
+
+/// The message for a report that did not reach standard output.
+std::string CannotWriteOutput(std::error_code Error) {
+  return "vorsescan: cannot write standard output: " + ErrorText(Error) + "\n";
+}
 
 /// One infected file and what became of it, for the JSON report.
 struct Finding {
@@ -69,11 +82,7 @@ public:
     ++counts_.infected;
     if (!options_.json) {
       progress_.Clear();
-      if (options_.print0)
-        out_ << Path << '\0';
-      else
-        out_ << QuotePath(Path) << '\n';
-      out_ << std::flush;
+      Write(options_.print0 ? Path + '\0' : QuotePath(Path) + '\n');
     }
     Finding finding{Path, InternalName, std::nullopt, "reported", "", ""};
     Handle(finding);
@@ -90,7 +99,7 @@ public:
 
   int Finish(const std::vector<std::string> &Roots, std::chrono::duration<double> Elapsed) {
     if (options_.json)
-      out_ << JsonReport(Roots) << std::flush;
+      Write(JsonReport(Roots));
     if (!options_.quiet) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%.2f", Elapsed.count());
@@ -98,12 +107,23 @@ public:
            << " directories, " << counts_.infected << " infected, " << counts_.errors << " errors, "
            << seconds << " s\n";
     }
+    // The report is what the run was for: without it, nothing may pass for success.
+    if (outError_) {
+      err_ << CannotWriteOutput(outError_) << std::flush;
+      return kExitError;
+    }
     if (failed_)
       return kExitError;
     return counts_.infected > 0 ? kExitInfected : kExitClean;
   }
 
 private:
+  /// Writes to standard output; the first failure is kept for the end of the run.
+  void Write(std::string_view Text) {
+    if (const std::error_code error = WriteOut(out_, Text); error && !outError_)
+      outError_ = error;
+  }
+
   void Message(const std::string &Path, const std::string &Text) {
     progress_.Clear();
     err_ << "vorsescan: " << (Path.empty() ? "" : QuotePath(Path) + ": ") << Text << '\n'
@@ -222,6 +242,7 @@ private:
   std::vector<Finding> findings_;
   std::vector<Problem> problems_;
   bool failed_ = false;
+  std::error_code outError_;
 };
 
 } // namespace
@@ -233,12 +254,17 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
     Err << "vorsescan: " << *error << "\nTry 'vorsescan --help'.\n";
     return kExitError;
   }
-  if (options.help) {
-    Out << UsageText();
-    return kExitClean;
+  if (!Cli.StdoutIsOpen()) {
+    Err << CannotWriteOutput(std::make_error_code(std::errc::bad_file_descriptor));
+    return kExitError;
   }
-  if (options.version) {
-    Out << "vorsescan " << VORSE_VERSION << '\n';
+  if (options.help || options.version) {
+    const std::string text =
+        options.help ? std::string(UsageText()) : "vorsescan " VORSE_VERSION "\n";
+    if (const std::error_code error = WriteOut(Out, text)) {
+      Err << CannotWriteOutput(error);
+      return kExitError;
+    }
     return kExitClean;
   }
   std::vector<std::string> roots = options.roots;

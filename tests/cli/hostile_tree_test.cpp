@@ -63,6 +63,32 @@ TEST_F(HostileTreeTest, AFullDiskUnderTheManifestLeavesNoTornLineAndTheOriginalI
   EXPECT_FALSE(tree_.Exists("scan/b/y.exe"));
 }
 
+/// A stream buffer on a full disk: every write fails.
+class FullDiskBuffer final : public std::streambuf {
+protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char *, std::streamsize) override { return 0; }
+};
+
+TEST_F(HostileTreeTest, AReportThatCannotBeWrittenIsAnError) {
+  tree_.Program("x.exe", u"Kern32");
+  FullDiskBuffer full;
+  std::ostream out(&full);
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{tree_.Path()}, std::vector<std::string>{"--json", tree_.Path()},
+        std::vector<std::string>{"-0", tree_.Path()}, std::vector<std::string>{"--version"}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    out.clear();
+    err_.str("");
+    EXPECT_EQ(RunVorsescan(args, PlatformScanOs(), cli_, out, err_), kExitError);
+    EXPECT_TRUE(Says("vorsescan: cannot write standard output")) << err_.str();
+  }
+  // Closed from the start, its number could go to the manifest and receive the report.
+  cli_.stdoutOpen = false;
+  EXPECT_EQ(Run({"--quarantine", tree_.Path("q"), tree_.Path()}), kExitError);
+  EXPECT_FALSE(tree_.Exists("q"));
+}
+
 TEST_F(HostileTreeTest, AnEmptyRootOrAnOptionTakenAsAValueReadsNothing) {
   tree_.Program("kern.exe", u"Kern32");
   for (const std::vector<std::string> &args :

@@ -32,6 +32,7 @@ private:
 class SteeredCliOs final : public CliOs {
 public:
   bool terminal = false;
+  bool stdoutOpen = true;
   std::map<std::string, DirectoryId> identities;
   std::optional<RemoveOutcome> removeAs;
   bool spoilCopies = false;
@@ -44,6 +45,7 @@ public:
   }
   std::vector<std::string> DefaultRoots() override { return real_.DefaultRoots(); }
   bool StderrIsTerminal() override { return terminal; }
+  bool StdoutIsOpen() override { return stdoutOpen; }
   bool MeansNothingThere(std::error_code Error) override { return real_.MeansNothingThere(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
     return real_.MeansNoVersionResource(Error);
