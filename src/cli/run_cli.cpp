@@ -9,6 +9,7 @@
 #include "cli/scan_session.h"
 #include "cli/stdio_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -51,9 +52,18 @@ public:
         progress_(Err, !Options.quiet && Cli.StderrIsTerminal(), std::move(Now)) {}
 
   /// Prepares the quarantine folder; false when it cannot be used.
-  bool Prepare() {
+  bool Prepare(const std::vector<std::string> &Roots) {
     if (!options_.quarantine)
       return true;
+    // Every file found there would be taken for a copy kept earlier and left as it is.
+    const std::optional<DirectoryId> folder = cli_.IdentifyDirectory(*options_.quarantine);
+    for (const std::string &root : Roots) {
+      if (folder && cli_.IdentifyDirectory(root) == folder) {
+        Message("", "the quarantine folder " + QuotePath(*options_.quarantine) +
+                        " is also a directory to scan: choose one outside the scanned tree");
+        return false;
+      }
+    }
     store_.emplace(cli_, *options_.quarantine);
     if (const std::optional<std::string> error = store_->Prepare()) {
       Message("", *error);
@@ -91,10 +101,11 @@ public:
     progress_.Update(counts_);
   }
   void OnProblem(const std::string &Path, const std::string &Reason) override {
-    ++counts_.errors;
-    Message(Path, Reason);
-    if (options_.json)
-      problems_.push_back({Path, Reason});
+    ++counts_.notExamined;
+    Report(Path, Reason);
+  }
+  void OnLoop(const std::string &Dir, const std::string &Ancestor) override {
+    Report(Dir, "not searched: it leads back to " + QuotePath(Ancestor));
   }
 
   int Finish(const std::vector<std::string> &Roots, std::chrono::duration<double> Elapsed) {
@@ -105,6 +116,8 @@ public:
       std::snprintf(seconds, sizeof seconds, "%.2f", Elapsed.count());
       err_ << "vorsescan: " << counts_.files << " files examined in " << counts_.directories
            << " directories, " << counts_.infected << " infected, " << counts_.errors << " errors, "
+           << (counts_.notExamined > 0 ? std::to_string(counts_.notExamined) + " not examined, "
+                                       : "")
            << seconds << " s\n";
     }
     // The report is what the run was for: without it, nothing may pass for success.
@@ -114,10 +127,20 @@ public:
     }
     if (failed_)
       return kExitError;
-    return counts_.infected > 0 ? kExitInfected : kExitClean;
+    if (counts_.infected > 0)
+      return kExitInfected;
+    // Nothing found is no all-clear when part of the tree was never looked at.
+    return counts_.notExamined > 0 ? kExitError : kExitClean;
   }
 
 private:
+  void Report(const std::string &Path, const std::string &Reason) {
+    ++counts_.errors;
+    Message(Path, Reason);
+    if (options_.json)
+      problems_.push_back({Path, Reason});
+  }
+
   /// Writes to standard output; the first failure is kept for the end of the run.
   void Write(std::string_view Text) {
     if (const std::error_code error = WriteOut(out_, Text); error && !outError_)
@@ -152,6 +175,7 @@ private:
       return Fail(Finding, *error);
     if (kept.alreadyQuarantined) {
       Finding.action = "already_quarantined";
+      Message(Finding.path, "left as it is: it lies in the quarantine folder");
       return;
     }
     Finding.digest = kept.digest;
@@ -175,11 +199,22 @@ private:
     json.BeginObject();
     json.Key("version");
     json.String(VORSE_VERSION);
+    std::vector<std::string> roots;
+    for (const std::string &root : Roots)
+      roots.push_back(cli_.ToUtf8(root));
     json.Key("roots");
     json.BeginArray();
-    for (const std::string &root : Roots)
-      json.String(cli_.ToUtf8(root));
+    for (const std::string &root : roots)
+      json.String(root);
     json.EndArray();
+    // As path_bytes does for a path: where a root is no valid text, every root's bytes.
+    if (!std::all_of(roots.begin(), roots.end(), IsValidUtf8)) {
+      json.Key("roots_bytes");
+      json.BeginArray();
+      for (const std::string &root : roots)
+        json.String(ToHex(root));
+      json.EndArray();
+    }
     json.Key("counts");
     json.BeginObject();
     json.Key("directories");
@@ -190,6 +225,8 @@ private:
     json.Number(counts_.infected);
     json.Key("errors");
     json.Number(counts_.errors);
+    json.Key("not_examined");
+    json.Number(counts_.notExamined);
     json.EndObject();
     json.Key("infected");
     json.BeginArray();
@@ -276,7 +313,7 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
   }
   const auto start = Now();
   Session session(options, Cli, Out, Err, Now);
-  if (!session.Prepare())
+  if (!session.Prepare(roots))
     return kExitError;
   session.Scan(Scan, roots);
   return session.Finish(roots, Now() - start);

@@ -1,7 +1,6 @@
 // ScanRoot: the window's search and detection over one root, reporting each event as it comes.
 #include "cli/scan_session.h"
 
-#include "cli/path_quoting.h"
 #include "scan/file_search.h"
 #include "scan/signatures.h"
 #include "scan/version_data.h"
@@ -95,8 +94,7 @@ private:
                                    [&](const Ancestor &a) { return id && a.id == id; });
     if (loop != ancestors_.end()) {
       refused_ = true;
-      listener_.OnProblem(cli_.NativePath(Dir), "not searched: it leads back to " +
-                                                    QuotePath(cli_.NativePath(loop->dir)));
+      listener_.OnLoop(cli_.NativePath(Dir), cli_.NativePath(loop->dir));
       return;
     }
     ancestors_.push_back({Dir, id});
