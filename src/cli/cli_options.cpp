@@ -24,7 +24,9 @@ std::string_view UsageText() {
          "  --version          show the version\n"
          "\n"
          "Exit status: 0 nothing found, 1 infected files found and handled as asked,\n"
-         "2 an error (bad arguments, an unreadable DIR, a failed quarantine or removal).\n";
+         "2 an error (bad arguments, an unreadable DIR, a failed quarantine or removal, a\n"
+         "report that could not be written) or nothing found where a file or directory\n"
+         "could not be examined.\n";
 }
 
 std::optional<std::string> ParseCliOptions(std::span<const std::string> Args, CliOptions &Options) {
