@@ -9,7 +9,6 @@
 #include <sstream>
 
 #ifndef _WIN32
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -25,10 +24,9 @@ protected:
     return RunVorsescan(Args, PlatformScanOs(), cli_, out_, err_,
                         [this] { return now_ += std::chrono::seconds(1); });
   }
-  /// Runs with --quarantine q --remove over \p Root, the arguments in \p Extra first.
-  int RunRemoving(const std::string &Root, std::vector<std::string> Extra = {}) {
-    Extra.insert(Extra.end(), {"--quarantine", tree_.Path("q"), "--remove", Root});
-    return Run(Extra);
+  /// Runs with --quarantine q --remove over \p Root.
+  int RunRemoving(const std::string &Root) {
+    return Run({"--quarantine", tree_.Path("q"), "--remove", Root});
   }
   bool Says(const std::string &Text) const { return err_.str().find(Text) != std::string::npos; }
 
@@ -109,7 +107,6 @@ void Link(const test::TestTree &Tree, const std::string &Target, const std::stri
   std::filesystem::create_directories(std::filesystem::path(Tree.Path(Relative)).parent_path());
   ASSERT_EQ(symlink(Target.c_str(), Tree.Path(Relative).c_str()), 0);
 }
-
 #endif
 
 TEST_F(HostileTreeTest, AnEntryAtTheCopysNameThatIsNoSeparateRegularFileIsNeverACopy) {
