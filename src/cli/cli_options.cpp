@@ -1,6 +1,8 @@
 // The command line of vorsescan: its options and their parsing.
 #include "cli/cli_options.h"
 
+#include "cli/path_quoting.h"
+
 namespace vorse {
 
 std::string_view UsageText() {
@@ -64,10 +66,11 @@ std::optional<std::string> ParseCliOptions(std::span<const std::string> Args, Cl
       // "--quarantine --remove DIR" forgot the folder; a folder of such a name is written
       // "--quarantine=--remove" or "./--remove".
       if (arg == "--quarantine" && Options.quarantine->front() == '-')
-        return "--quarantine needs a directory, not the option " + *Options.quarantine +
-               " (write --quarantine=" + *Options.quarantine + " for a folder of that name)";
+        return "--quarantine needs a directory, not the option " + QuotePath(*Options.quarantine) +
+               " (write --quarantine=" + QuotePath(*Options.quarantine) +
+               " for a folder of that name)";
     } else {
-      return "unknown option " + arg;
+      return "unknown option " + QuotePath(arg);
     }
   }
   if (Options.print0 && Options.json)
