@@ -14,6 +14,8 @@ struct CliOptions {
   std::vector<std::string> roots;
   std::optional<std::string> quarantine;
   bool json = false;
+  /// Paths on standard output end with a NUL instead of a line feed, exactly as their bytes.
+  bool print0 = false;
   bool quiet = false;
   bool remove = false;
   bool help = false;

@@ -15,6 +15,8 @@ struct ScanCounts {
   std::uint64_t files = 0;
   std::uint64_t infected = 0;
   std::uint64_t errors = 0;
+  /// The files and directories among the errors that could not be examined.
+  std::uint64_t notExamined = 0;
 };
 
 /// Redraws one line on \p Out (with a carriage return, no line feed) a few times a second:

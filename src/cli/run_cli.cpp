@@ -4,15 +4,30 @@
 #include "cli/cli_options.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
+#include "cli/path_quoting.h"
 #include "cli/quarantine_store.h"
 #include "cli/scan_session.h"
+#include "cli/stdio_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 namespace vorse {
 namespace {
+
+/// Writes \p Text to \p Out and flushes it; returns the reason when that fails.
+std::error_code WriteOut(std::ostream &Out, std::string_view Text) {
+  errno = 0;
+  Out << Text << std::flush;
+  return Out ? std::error_code() : StreamError();
+}
+
+/// The message for a report that did not reach standard output.
+std::string CannotWriteOutput(std::error_code Error) {
+  return "vorsescan: cannot write standard output: " + ErrorText(Error) + "\n";
+}
 
 /// One infected file and what became of it, for the JSON report.
 struct Finding {
@@ -37,9 +52,18 @@ public:
         progress_(Err, !Options.quiet && Cli.StderrIsTerminal(), std::move(Now)) {}
 
   /// Prepares the quarantine folder; false when it cannot be used.
-  bool Prepare() {
+  bool Prepare(const std::vector<std::string> &Roots) {
     if (!options_.quarantine)
       return true;
+    // Every file found there would be taken for a copy kept earlier and left as it is.
+    const std::optional<DirectoryId> folder = cli_.IdentifyDirectory(*options_.quarantine);
+    for (const std::string &root : Roots) {
+      if (folder && cli_.IdentifyDirectory(root) == folder) {
+        Message("", "the quarantine folder " + QuotePath(*options_.quarantine) +
+                        " is also a directory to scan: choose one outside the scanned tree");
+        return false;
+      }
+    }
     store_.emplace(cli_, *options_.quarantine);
     if (const std::optional<std::string> error = store_->Prepare()) {
       Message("", *error);
@@ -57,7 +81,7 @@ public:
 
   void OnDirectory(const std::string &Dir) override {
     ++counts_.directories;
-    progress_.SetDirectory(Dir);
+    progress_.SetDirectory(QuotePath(Dir));
     progress_.Update(counts_);
   }
   void OnFileExamined(const std::string &) override {
@@ -68,7 +92,7 @@ public:
     ++counts_.infected;
     if (!options_.json) {
       progress_.Clear();
-      out_ << Path << '\n' << std::flush;
+      Write(options_.print0 ? Path + '\0' : QuotePath(Path) + '\n');
     }
     Finding finding{Path, InternalName, std::nullopt, "reported", "", ""};
     Handle(finding);
@@ -77,31 +101,56 @@ public:
     progress_.Update(counts_);
   }
   void OnProblem(const std::string &Path, const std::string &Reason) override {
+    ++counts_.notExamined;
+    Report(Path, Reason);
+  }
+  void OnLoop(const std::string &Dir, const std::string &Ancestor) override {
+    Report(Dir, "not searched: it leads back to " + QuotePath(Ancestor));
+  }
+
+  int Finish(const std::vector<std::string> &Roots, std::chrono::duration<double> Elapsed) {
+    if (options_.json)
+      Write(JsonReport(Roots));
+    if (!options_.quiet) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.2f", Elapsed.count());
+      err_ << "vorsescan: " << counts_.files << " files examined in " << counts_.directories
+           << " directories, " << counts_.infected << " infected, " << counts_.errors << " errors, "
+           << (counts_.notExamined > 0 ? std::to_string(counts_.notExamined) + " not examined, "
+                                       : "")
+           << seconds << " s\n";
+    }
+    // The report is what the run was for: without it, nothing may pass for success.
+    if (outError_) {
+      err_ << CannotWriteOutput(outError_) << std::flush;
+      return kExitError;
+    }
+    if (failed_)
+      return kExitError;
+    if (counts_.infected > 0)
+      return kExitInfected;
+    // Nothing found is no all-clear when part of the tree was never looked at.
+    return counts_.notExamined > 0 ? kExitError : kExitClean;
+  }
+
+private:
+  void Report(const std::string &Path, const std::string &Reason) {
     ++counts_.errors;
     Message(Path, Reason);
     if (options_.json)
       problems_.push_back({Path, Reason});
   }
 
-  int Finish(const std::vector<std::string> &Roots, std::chrono::duration<double> Elapsed) {
-    if (options_.json)
-      out_ << JsonReport(Roots) << std::flush;
-    if (!options_.quiet) {
-      char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%.2f", Elapsed.count());
-      err_ << "vorsescan: " << counts_.files << " files examined in " << counts_.directories
-           << " directories, " << counts_.infected << " infected, " << counts_.errors << " errors, "
-           << seconds << " s\n";
-    }
-    if (failed_)
-      return kExitError;
-    return counts_.infected > 0 ? kExitInfected : kExitClean;
+  /// Writes to standard output; the first failure is kept for the end of the run.
+  void Write(std::string_view Text) {
+    if (const std::error_code error = WriteOut(out_, Text); error && !outError_)
+      outError_ = error;
   }
 
-private:
   void Message(const std::string &Path, const std::string &Text) {
     progress_.Clear();
-    err_ << "vorsescan: " << (Path.empty() ? "" : Path + ": ") << Text << '\n' << std::flush;
+    err_ << "vorsescan: " << (Path.empty() ? "" : QuotePath(Path) + ": ") << Text << '\n'
+         << std::flush;
   }
 
   /// A step that failed for an infected file: the run ends with status 2.
@@ -126,6 +175,7 @@ private:
       return Fail(Finding, *error);
     if (kept.alreadyQuarantined) {
       Finding.action = "already_quarantined";
+      Message(Finding.path, "left as it is: it lies in the quarantine folder");
       return;
     }
     Finding.digest = kept.digest;
@@ -149,11 +199,22 @@ private:
     json.BeginObject();
     json.Key("version");
     json.String(VORSE_VERSION);
+    std::vector<std::string> roots;
+    for (const std::string &root : Roots)
+      roots.push_back(cli_.ToUtf8(root));
     json.Key("roots");
     json.BeginArray();
-    for (const std::string &root : Roots)
-      json.String(cli_.ToUtf8(root));
+    for (const std::string &root : roots)
+      json.String(root);
     json.EndArray();
+    // As path_bytes does for a path: where a root is no valid text, every root's bytes.
+    if (!std::all_of(roots.begin(), roots.end(), IsValidUtf8)) {
+      json.Key("roots_bytes");
+      json.BeginArray();
+      for (const std::string &root : roots)
+        json.String(ToHex(root));
+      json.EndArray();
+    }
     json.Key("counts");
     json.BeginObject();
     json.Key("directories");
@@ -164,6 +225,8 @@ private:
     json.Number(counts_.infected);
     json.Key("errors");
     json.Number(counts_.errors);
+    json.Key("not_examined");
+    json.Number(counts_.notExamined);
     json.EndObject();
     json.Key("infected");
     json.BeginArray();
@@ -216,6 +279,7 @@ private:
   std::vector<Finding> findings_;
   std::vector<Problem> problems_;
   bool failed_ = false;
+  std::error_code outError_;
 };
 
 } // namespace
@@ -227,12 +291,17 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
     Err << "vorsescan: " << *error << "\nTry 'vorsescan --help'.\n";
     return kExitError;
   }
-  if (options.help) {
-    Out << UsageText();
-    return kExitClean;
+  if (!Cli.StdoutIsOpen()) {
+    Err << CannotWriteOutput(std::make_error_code(std::errc::bad_file_descriptor));
+    return kExitError;
   }
-  if (options.version) {
-    Out << "vorsescan " << VORSE_VERSION << '\n';
+  if (options.help || options.version) {
+    const std::string text =
+        options.help ? std::string(UsageText()) : "vorsescan " VORSE_VERSION "\n";
+    if (const std::error_code error = WriteOut(Out, text)) {
+      Err << CannotWriteOutput(error);
+      return kExitError;
+    }
     return kExitClean;
   }
   std::vector<std::string> roots = options.roots;
@@ -244,7 +313,7 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
   }
   const auto start = Now();
   Session session(options, Cli, Out, Err, Now);
-  if (!session.Prepare())
+  if (!session.Prepare(roots))
     return kExitError;
   session.Scan(Scan, roots);
   return session.Finish(roots, Now() - start);

@@ -4,6 +4,7 @@
 #include "cli/json_writer.h"
 #include "cli/run_cli.h"
 #include "cli_test_tree.h"
+#include "steered_cli_os.h"
 
 #include <gtest/gtest.h>
 
@@ -18,52 +19,6 @@
 
 namespace vorse {
 namespace {
-
-/// The platform's CliOs, with a terminal or not, directory identities and removals that a
-/// test may steer, and copies it may spoil.
-class SteeredCliOs final : public CliOs {
-public:
-  bool terminal = false;
-  std::map<std::string, DirectoryId> identities;
-  std::optional<RemoveOutcome> removeAs;
-  bool spoilCopies = false;
-  std::vector<std::string> removed;
-
-  std::string NativePath(const std::string &SearchPath) override {
-    return real_.NativePath(SearchPath);
-  }
-  std::vector<std::string> DefaultRoots() override { return real_.DefaultRoots(); }
-  bool StderrIsTerminal() override { return terminal; }
-  bool MeansNothingThere(std::error_code Error) override { return real_.MeansNothingThere(Error); }
-  bool MeansNoVersionResource(std::error_code Error) override {
-    return real_.MeansNoVersionResource(Error);
-  }
-  std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
-    const auto steered = identities.find(NativePath(SearchPath));
-    return steered != identities.end() ? steered->second : real_.IdentifyDirectory(SearchPath);
-  }
-  bool Exists(const std::string &Path) override { return real_.Exists(Path); }
-  std::error_code CreateDirectories(const std::string &Path) override {
-    return real_.CreateDirectories(Path);
-  }
-  std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
-    const std::error_code error = real_.CopyToNewFile(Source, Target);
-    if (!error && spoilCopies)
-      std::ofstream(Target, std::ios::binary | std::ios::app) << "spoilt";
-    return error;
-  }
-  std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
-    removed.push_back(Path);
-    if (!removeAs)
-      return real_.RemoveFile(Path, Outcome);
-    Outcome = *removeAs;
-    return {};
-  }
-  std::string ToUtf8(const std::string &Text) override { return real_.ToUtf8(Text); }
-
-private:
-  CliOs &real_ = PlatformCliOs();
-};
 
 /// The platform's ScanOs, with directory searches and files that fail as unreadable ones do.
 class FailingScanOs final : public ScanOs {
@@ -152,7 +107,7 @@ protected:
 
   test::TestTree tree_;
   FailingScanOs scan_;
-  SteeredCliOs cli_;
+  test::SteeredCliOs cli_;
   std::ostringstream out_;
   std::ostringstream err_;
 };
@@ -201,13 +156,20 @@ TEST_F(VorsescanTest, WithoutDirectoryOutsideWindowsSaysOneIsNeeded) {
 }
 
 TEST_F(VorsescanTest, NamesThatAreNoValidTextArePrintedAsTheirBytes) {
-  tree_.Program("caf\xE9.exe", u"Kern32");
+  tree_.Program("caf\xE9/caf\xE9.exe", u"Kern32");
   EXPECT_EQ(Run({"--quiet", tree_.Path()}), kExitInfected);
-  EXPECT_EQ(out_.str(), tree_.Path("caf\xE9.exe") + "\n");
-  Run({"--json", tree_.Path()});
-  EXPECT_NE(out_.str().find("\"path_bytes\": \"" + ToHex(tree_.Path("caf\xE9.exe")) + "\""),
+  EXPECT_EQ(out_.str(), tree_.Path("caf\xE9/caf\xE9.exe") + "\n");
+  Run({"--json", tree_.Path(), tree_.Path("caf\xE9")});
+  EXPECT_NE(out_.str().find("\"path_bytes\": \"" + ToHex(tree_.Path("caf\xE9/caf\xE9.exe")) + "\""),
             std::string::npos)
       << out_.str();
+  // The roots keep their bytes alike, one entry for each root.
+  EXPECT_NE(out_.str().find("\"roots_bytes\": [\n    \"" + ToHex(tree_.Path()) + "\",\n    \"" +
+                            ToHex(tree_.Path("caf\xE9")) + "\"\n  ]"),
+            std::string::npos)
+      << out_.str();
+  Run({"--json", tree_.Path()});
+  EXPECT_EQ(out_.str().find("roots_bytes"), std::string::npos) << "only where it is needed";
 }
 
 TEST_F(VorsescanTest, APipeNamedLikeAProgramNeitherStopsTheScanNorCounts) {
@@ -254,6 +216,42 @@ TEST_F(VorsescanTest, ReportsUnreadableDirectoriesAndFilesAndGoesOn) {
   EXPECT_NE(json.find(Quoted(tree_.Path("z/after.exe"))), std::string::npos);
   scan_.unreadable = {tree_.Path()};
   EXPECT_EQ(Run({tree_.Path()}), kExitError) << "a root that cannot be read";
+}
+
+TEST_F(VorsescanTest, AnIncompleteScanIsNeverReportedClean) {
+  tree_.Program("clean/a.exe", u"Notepad");
+  tree_.Program("clean/sub/b.exe", u"Notepad");
+  tree_.Program("dirty/a.exe", u"Kern32");
+  tree_.Program("dirty/b.exe", u"Notepad");
+  const std::optional<DirectoryId> clean = PlatformCliOs().IdentifyDirectory(tree_.Path("clean"));
+  ASSERT_TRUE(clean);
+  struct Case {
+    std::string root;
+    std::vector<std::string> unreadable;
+    bool loop;
+    int status;
+    std::string summary;
+  };
+  const Case cases[] = {
+      {"clean", {"clean/a.exe"}, false, kExitError, "0 infected, 1 errors, 1 not examined"},
+      {"clean", {"clean/sub"}, false, kExitError, "0 infected, 1 errors, 1 not examined"},
+      {"dirty", {"dirty/b.exe"}, false, kExitInfected, "1 infected, 1 errors, 1 not examined"},
+      // A directory not entered again because it leads back to an ancestor was searched.
+      {"clean", {}, true, kExitClean, "0 infected, 1 errors, "},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.summary);
+    scan_.unreadable.clear();
+    for (const std::string &path : c.unreadable)
+      scan_.unreadable.push_back(tree_.Path(path));
+    cli_.identities.clear();
+    if (c.loop)
+      cli_.identities[tree_.Path("clean/sub") + PathSeparator()] = *clean;
+    EXPECT_EQ(Run({tree_.Path(c.root)}), c.status) << err_.str();
+    EXPECT_NE(err_.str().find(c.summary), std::string::npos) << err_.str();
+  }
+  Run({"--json", tree_.Path("clean")});
+  EXPECT_NE(out_.str().find("\"not_examined\": 0"), std::string::npos) << out_.str();
 }
 
 TEST_F(VorsescanTest, DoesNotSearchADirectoryThatLeadsBackToItsAncestor) {
@@ -352,6 +350,17 @@ TEST_F(QuarantineRunTest, SaysSoWhenRemovalWaitsForTheNextRestart) {
   EXPECT_NE(err_.str().find("deleted at the next restart"), std::string::npos);
 }
 
+TEST_F(QuarantineRunTest, RefusesAQuarantineFolderThatIsAlsoADirectoryToScan) {
+  tree_.Program("q/kern.exe", u"Kern32");
+  for (const std::string &root : {Quarantine(), Quarantine() + PathSeparator() + "."}) {
+    SCOPED_TRACE(root);
+    EXPECT_EQ(Run({"--quarantine", Quarantine(), "--remove", tree_.Path("scan"), root}),
+              kExitError);
+    EXPECT_NE(err_.str().find("is also a directory to scan"), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().find("files examined"), std::string::npos) << "nothing is read";
+  }
+}
+
 TEST_F(QuarantineRunTest, LeavesCopiesFoundInsideTheQuarantineFolderAlone) {
   tree_.Program("kern.exe", u"Kern32");
   // The folder lies inside the root: the search meets the fresh copy too, and with --remove
@@ -362,6 +371,10 @@ TEST_F(QuarantineRunTest, LeavesCopiesFoundInsideTheQuarantineFolderAlone) {
   EXPECT_TRUE(tree_.Exists("q/kern.exe"));
   EXPECT_NE(out_.str().find("\"action\": \"already_quarantined\""), std::string::npos)
       << out_.str();
+  EXPECT_NE(
+      err_.str().find(tree_.Path("q/kern.exe") + ": left as it is: it lies in the quarantine"),
+      std::string::npos)
+      << err_.str();
   EXPECT_EQ(Lines(tree_.Read("q/manifest.tsv")).size(), 2u);
 }
 
