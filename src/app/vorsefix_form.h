@@ -7,14 +7,26 @@
 #include "scan/scan_os.h"
 #include "sysutil/sysutil_os.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vorse {
 
 /// The 64-bit build searches the 32-bit system directory too, where the platform has one: a
-/// 64-bit process sees only the 64-bit one as SysDir. The 32-bit build searches SysDir alone
-/// (under WOW64 its SysDir already is the 32-bit directory).
+/// 64-bit process sees only the 64-bit one as SysDir. Under WOW64 the 32-bit build's SysDir
+/// is the 32-bit directory, and it searches the 64-bit one through its Sysnative alias.
 inline constexpr bool kSearchesWow64Directory = sizeof(void *) == 8;
+
+/// What a run could not examine: the folders whose search failed and the files that could not
+/// be opened, with the first few of them by name.
+struct Unexamined {
+  std::int64_t Folders = 0;
+  std::int64_t Files = 0;
+  std::vector<std::string> Named;
+  /// Counts \p Path in \p Count (Folders or Files), and names it while few are named.
+  void Note(std::int64_t &Count, const std::string &Path);
+};
 
 /// The platform seams the form reaches.
 struct FormPlatform {
@@ -38,10 +50,12 @@ public:
   const std::string &WinDir() const { return winDir_; }
 
 private:
-  /// Fills List1 with every "*.exe" below SysDir (and the 32-bit system directory).
-  void Search();
+  /// Fills List1 with every "*.exe" below SysDir and, on 64-bit Windows, the other system
+  /// directory, searching each directory once.
+  void Search(ScanOs &Scan);
   /// Quarantines the selected row's file and tells the user what could not be done.
-  void QuarantineSelectedRow();
+  /// \returns whether its deletion at restart was scheduled.
+  bool QuarantineSelectedRow();
   /// The restart prompt and, on OK, the restart of the family OS_Detect reports.
   void OfferRestart();
 

@@ -1,6 +1,8 @@
 // The platform operations of the command-line scanner that the scan seam does not offer.
 #pragma once
 
+#include "sysutil/file_location.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,14 +10,6 @@
 #include <vector>
 
 namespace vorse {
-
-/// What makes a directory itself, whatever path leads to it: the device (or volume) and the
-/// file index on it.
-struct DirectoryId {
-  std::uint64_t device = 0;
-  std::uint64_t index = 0;
-  bool operator==(const DirectoryId &) const = default;
-};
 
 /// How a file was removed: at once, or registered for deletion at the next start of Windows.
 enum class RemoveOutcome { Removed, ScheduledAtRestart };

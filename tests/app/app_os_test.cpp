@@ -104,9 +104,10 @@ TEST_F(AppOsDiskTest, QuarantinesARealFileOnceAndSchedulesItForDeletion) {
   const InfectedFile file{PathOf("evil.exe"), dir_.Path(), "evil.exe"};
   for (int run = 1; run <= 2; ++run) {
     SCOPED_TRACE(run);
-    const std::optional<std::string> problem =
+    const QuarantineOutcome outcome =
         QuarantineFile(os_, PlatformSysutilOs(), PathOf("wininit dir"), file);
-    EXPECT_FALSE(problem) << *problem;
+    EXPECT_FALSE(outcome.Problem) << *outcome.Problem;
+    EXPECT_TRUE(outcome.Scheduled);
   }
   EXPECT_EQ(dir_.Read("!VorseFix/evil.exe"), "MZ evil");
   EXPECT_EQ(
