@@ -89,7 +89,9 @@ public:
   }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
-    return vorse::MeansNoVersionResource(Error);
+    // The 9x family answers "file not found" for a listed file without a version resource; on
+    // the NT family the file has gone since it was listed, and there is nothing to examine.
+    return vorse::MeansNoVersionResource(Error) || Error.value() == ERROR_FILE_NOT_FOUND;
   }
 };
 

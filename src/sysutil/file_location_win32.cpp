@@ -31,10 +31,13 @@ bool IsBelow(std::string_view Path, std::string_view Dir) {
          (Path.size() == Dir.size() || Path[Dir.size()] == '\\');
 }
 
+/// A kernel32 function by name, or null where this Windows lacks it. The detour through a
+/// function type without parameters keeps the compiler from warning about the cast.
 template <typename Function> Function Kernel32Function(const char *Name) {
   const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
-  return kernel32 == nullptr ? nullptr
-                             : reinterpret_cast<Function>(::GetProcAddress(kernel32, Name));
+  if (kernel32 == nullptr)
+    return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, Name)));
 }
 
 std::string Directory(UINT(WINAPI *Query)(LPSTR, UINT)) {
