@@ -9,6 +9,9 @@
 #include "sysutil/parse_path.h"
 #include "sysutil/shutdown_nt.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace vorse {
 namespace {
 
@@ -32,6 +35,21 @@ private:
 
 /// How many of the folders and files that could not be examined the run's ending names.
 constexpr std::size_t kNamedUnexamined = 3;
+
+/// What a run could not examine: the folders whose search failed and the files that could not
+/// be opened, with the first few of them by name.
+struct Unexamined {
+  std::int64_t Folders = 0;
+  std::int64_t Files = 0;
+  std::vector<std::string> Named;
+
+  /// Counts \p Path in \p Count (Folders or Files), and names it while few are named.
+  void Note(std::int64_t &Count, const std::string &Path) {
+    ++Count;
+    if (Named.size() < kNamedUnexamined)
+      Named.push_back(Path);
+  }
+};
 
 /// The scan seam as the run sees it, noting what could not be examined: a folder whose search
 /// fails for another reason than "nothing there", and a file whose version resource cannot be
@@ -124,12 +142,6 @@ template <typename Query> std::string ReadDirectory(Query query) {
 }
 
 } // namespace
-
-void Unexamined::Note(std::int64_t &Count, const std::string &Path) {
-  ++Count;
-  if (Named.size() < kNamedUnexamined)
-    Named.push_back(Path);
-}
 
 VorseFixForm::VorseFixForm(FormControls &Controls, FormPlatform Platform)
     : controls_(Controls), platform_(Platform) {}

@@ -7,9 +7,7 @@
 #include "scan/scan_os.h"
 #include "sysutil/sysutil_os.h"
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 namespace vorse {
 
@@ -17,16 +15,6 @@ namespace vorse {
 /// 64-bit process sees only the 64-bit one as SysDir. Under WOW64 the 32-bit build's SysDir
 /// is the 32-bit directory, and it searches the 64-bit one through its Sysnative alias.
 inline constexpr bool kSearchesWow64Directory = sizeof(void *) == 8;
-
-/// What a run could not examine: the folders whose search failed and the files that could not
-/// be opened, with the first few of them by name.
-struct Unexamined {
-  std::int64_t Folders = 0;
-  std::int64_t Files = 0;
-  std::vector<std::string> Named;
-  /// Counts \p Path in \p Count (Folders or Files), and names it while few are named.
-  void Note(std::int64_t &Count, const std::string &Path);
-};
 
 /// The platform seams the form reaches.
 struct FormPlatform {
