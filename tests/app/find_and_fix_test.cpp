@@ -548,19 +548,27 @@ TEST_F(FindAndFixTest, WalksListsLongerThanSixteenBitCounters) {
   EXPECT_EQ(controls_.KeepAlives(), 2u * kRows);
 }
 
-TEST_F(FindAndFixTest, The64BitBuildSearchesThe32BitSystemDirectoryToo) {
+TEST_F(FindAndFixTest, OnWow64EachBuildSearchesTheOtherSystemDirectoryToo) {
   const std::string wow64 = "C:\\WINDOWS\\SysWOW64";
+  const std::string native = "C:\\WINDOWS\\Sysnative";
   app_.Wow64Dir = wow64;
-  scan_.AddDir(wow64);
+  app_.Dirs.insert(native);
   AddInfected(kSys + "\\a.exe");
   AddInfected(wow64 + "\\b.exe");
+  AddInfected(native + "\\c.exe");
   controls_.Answers = {kIdCancel};
   form_.CmdFFix_Click();
+  // The 64-bit build sees the real system directory as SysDir; the 32-bit one reaches it
+  // through its alias.
   std::vector<std::string> rows = {kSys + "\\a.exe"};
-  if (kSearchesWow64Directory)
-    rows.push_back(wow64 + "\\b.exe");
+  rows.push_back(kSearchesWow64Directory ? wow64 + "\\b.exe" : native + "\\c.exe");
   EXPECT_EQ(controls_.List().Rows(), rows);
   EXPECT_EQ(AppCalls("CopyFileA").size(), rows.size());
+
+  // Without a 32-bit system directory (32-bit Windows) SysDir is all there is.
+  app_.Wow64Dir.clear();
+  form_.CmdFFix_Click();
+  EXPECT_EQ(controls_.List().Rows(), std::vector<std::string>{kSys + "\\a.exe"});
 }
 
 } // namespace
