@@ -400,9 +400,9 @@ scenario nt-ok nt_ok_restarts
 scenario 9x-ini nine_x_ini_then_restart win98
 scenario 9x-ok nine_x_ok_starts_rundll32 win98
 scenario clean clean_system
-scenario hostile hostile_system
 # Once is enough for these, in the 64-bit run, which runs the 32-bit build in its prefix too.
 if [ "$arch" = win64 ]; then
+  scenario hostile hostile_system
   scenario left-in-place left_in_place
   app_exe="$build/../windows-x86/src/app/VorseFix.exe" scenario wow64 wow64_32bit_build
 fi
