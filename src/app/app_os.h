@@ -1,13 +1,19 @@
 // The platform operations of the window's start-up, the run, the quarantine and the restart.
 #pragma once
 
+#include "sysutil/file_location.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <system_error>
 
 namespace vorse {
+
+/// The read-only bit of the file attributes (FILE_ATTRIBUTE_READONLY).
+inline constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
 
 /// MoveFileExA flag: delay the move (here, the deletion) until the next start of Windows.
 inline constexpr std::uint32_t kMoveFileDelayUntilReboot = 4;
@@ -46,6 +52,20 @@ public:
   virtual void WriteNewFile(const std::string &Path, const std::string &Lines) = 0;
   /// Why the last failed call of this thread failed, for reports that name the reason.
   virtual std::error_code LastError() = 0;
+
+  /// kInvalidFileAttributes when the entry cannot be examined.
+  virtual std::uint32_t GetFileAttributesA(const std::string &Path) = 0;
+  virtual std::int32_t SetFileAttributesA(const std::string &Path, std::uint32_t Attributes) = 0;
+  /// The file \p Path reaches from this program, named the way start-up reaches it (see the
+  /// sysutil function of that name); \p Path itself where nothing differs.
+  virtual std::string RealLocation(const std::string &Path) = 0;
+  /// The identity of the directory \p Path leads to, links followed.
+  virtual std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) = 0;
+  /// True when \p Error, why a copy that may not overwrite failed, means the name is taken.
+  virtual bool MeansNameTaken(std::error_code Error) = 0;
+  /// What a failed directory search or version query means (see scan/scan_errors.h).
+  virtual bool MeansNothingThere(std::error_code Error) = 0;
+  virtual bool MeansNoVersionResource(std::error_code Error) = 0;
 };
 
 /// The body for the build's target OS: Win32 on Windows, ours on POSIX.

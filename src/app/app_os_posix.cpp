@@ -3,6 +3,8 @@
 // the file operations work on the local file system.
 #include "app/app_os.h"
 #include "app/text_file.h"
+#include "scan/scan_errors.h"
+#include "scan/scan_os.h"
 #include "sysutil/posix_file.h"
 
 #include <fcntl.h>
@@ -88,6 +90,32 @@ public:
     WriteTextFile(Path, "wb", Lines);
   }
   std::error_code LastError() override { return {errno, std::generic_category()}; }
+
+  // A file without any write permission stands for a read-only one.
+  std::uint32_t GetFileAttributesA(const std::string &Path) override {
+    struct stat info;
+    if (::stat(Path.c_str(), &info) != 0)
+      return kInvalidFileAttributes;
+    const std::uint32_t directory = S_ISDIR(info.st_mode) ? kFileAttributeDirectory : 0;
+    const std::uint32_t readOnly = (info.st_mode & 0222) == 0 ? kFileAttributeReadOnly : 0;
+    return directory | readOnly;
+  }
+  std::int32_t SetFileAttributesA(const std::string &Path, std::uint32_t Attributes) override {
+    struct stat info;
+    if (::stat(Path.c_str(), &info) != 0)
+      return 0;
+    const mode_t writable = (Attributes & kFileAttributeReadOnly) != 0 ? 0 : S_IWUSR;
+    return ::chmod(Path.c_str(), (info.st_mode & 07555) | writable) == 0;
+  }
+  std::string RealLocation(const std::string &Path) override { return Path; }
+  std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) override {
+    return vorse::IdentifyDirectory(Path);
+  }
+  bool MeansNameTaken(std::error_code Error) override { return Error == std::errc::file_exists; }
+  bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoVersionResource(std::error_code Error) override {
+    return vorse::MeansNoVersionResource(Error);
+  }
 
 private:
   static std::uint32_t Unsupported() {

@@ -1,6 +1,7 @@
 // AppOs for Windows: generic Win32 code only, each method one call of the same name.
 #include "app/app_os.h"
 #include "app/text_file.h"
+#include "scan/scan_errors.h"
 #include "sysutil/win32_support.h"
 
 #include <shellapi.h>
@@ -72,6 +73,26 @@ public:
     WriteTextFile(Path, "wb", Lines);
   }
   std::error_code LastError() override { return win32::LastError(); }
+
+  std::uint32_t GetFileAttributesA(const std::string &Path) override {
+    return ::GetFileAttributesA(Path.c_str());
+  }
+  std::int32_t SetFileAttributesA(const std::string &Path, std::uint32_t Attributes) override {
+    return ::SetFileAttributesA(Path.c_str(), Attributes);
+  }
+  std::string RealLocation(const std::string &Path) override { return vorse::RealLocation(Path); }
+  std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) override {
+    return vorse::IdentifyDirectory(Path);
+  }
+  bool MeansNameTaken(std::error_code Error) override {
+    return Error.value() == ERROR_FILE_EXISTS || Error.value() == ERROR_ALREADY_EXISTS;
+  }
+  bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoVersionResource(std::error_code Error) override {
+    // The 9x family answers "file not found" for a listed file without a version resource; on
+    // the NT family the file has gone since it was listed, and there is nothing to examine.
+    return vorse::MeansNoVersionResource(Error) || Error.value() == ERROR_FILE_NOT_FOUND;
+  }
 };
 
 } // namespace

@@ -4,10 +4,12 @@
 #include "app/quarantine_name.h"
 #include "app/runtime_error.h"
 #include "app/wininit.h"
+#include "scan/scan_os.h"
 #include "sysutil/os_detect.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <set>
 #include <vector>
 
 namespace vorse {
@@ -21,6 +23,8 @@ constexpr std::uint32_t kShortPathSize = 164;
 constexpr std::uint32_t kLongestPathSize = 32768;
 
 constexpr std::size_t kCompareChunk = 64 * 1024;
+/// How many quarantine names a copy may find taken before the file is left in place.
+constexpr std::size_t kMostTakenNames = 100;
 
 /// Asks for the short form of \p Path with \p Size characters of room; returns the platform's
 /// result and, when the form fitted, the form itself in \p Form.
@@ -70,6 +74,18 @@ std::string NotScheduled(const std::string &Source, const std::string &Reason,
          Target + ".";
 }
 
+/// Start-up cannot delete a read-only file; the file is going away, so the bit goes first. A
+/// bit that stays is told in \p Outcome.
+void ClearReadOnly(AppOs &App, const std::string &Path, QuarantineOutcome &Outcome) {
+  const std::uint32_t attributes = App.GetFileAttributesA(Path);
+  if (attributes == kInvalidFileAttributes || (attributes & kFileAttributeReadOnly) == 0 ||
+      App.SetFileAttributesA(Path, attributes & ~kFileAttributeReadOnly) != 0)
+    return;
+  Outcome.Problem = Path +
+                    " is read-only and could not be made writable: " + App.LastError().message() +
+                    ". It may stay after the restart.";
+}
+
 } // namespace
 
 std::string Trim(std::string_view Text) {
@@ -108,51 +124,73 @@ bool FilesEqual(AppOs &Os, const std::string &A, const std::string &B) {
   }
 }
 
-std::optional<std::string> QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
-                                          const InfectedFile &File) {
+QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
+                                 const InfectedFile &File) {
   const std::string source = Trim(File.RowText);
   const std::string folder = File.Drive + "\\!VorseFix";
   // Fails when the folder is there from an earlier run, which is just as good.
   App.CreateDirectoryExA(File.Drive, folder);
 
-  QuarantineSlot slot = QuarantineSlot::Free;
-  const std::string target =
-      QuarantineTarget(folder, File.FileName, [&](const std::string &Candidate) {
-        if (App.PathFileExistsA(Candidate) == 0)
-          slot = QuarantineSlot::Free;
-        else if (FilesEqual(App, source, Candidate))
-          slot = QuarantineSlot::SameContents;
-        else
-          slot = QuarantineSlot::OtherContents;
-        return slot;
-      });
-  // failIfExists: should a file take the free name meanwhile, it is kept and this copy fails.
-  if (slot == QuarantineSlot::Free && App.CopyFileA(source, target, 1) == 0) {
-    // Deleting a file without a copy would lose it for good if it was wrongly taken for
-    // infected, so it stays where it is.
-    return source + " could not be copied to " + target + ": " + App.LastError().message() +
-           ". It was left in place and will not be deleted.";
+  std::string target;
+  // Names found taken by the copy itself though the probe saw nothing there (a dangling link).
+  std::set<std::string> taken;
+  for (;;) {
+    QuarantineSlot slot = QuarantineSlot::Free;
+    target = QuarantineTarget(folder, File.FileName, [&](const std::string &Candidate) {
+      if (taken.count(Candidate) != 0)
+        slot = QuarantineSlot::OtherContents;
+      else if (App.PathFileExistsA(Candidate) == 0)
+        slot = QuarantineSlot::Free;
+      else if (FilesEqual(App, source, Candidate))
+        slot = QuarantineSlot::SameContents;
+      else
+        slot = QuarantineSlot::OtherContents;
+      return slot;
+    });
+    // failIfExists: should a file take the free name meanwhile, it is kept and this copy fails.
+    if (slot != QuarantineSlot::Free || App.CopyFileA(source, target, 1) != 0)
+      break;
+    const std::error_code error = App.LastError();
+    if (!App.MeansNameTaken(error) || taken.size() >= kMostTakenNames) {
+      // Deleting a file without a copy would lose it for good if it was wrongly taken for
+      // infected, so it stays where it is.
+      return {false, source + " could not be copied to " + target + ": " + error.message() +
+                         ". It was left in place and will not be deleted."};
+    }
+    taken.insert(target);
   }
 
-  std::optional<std::string> problem;
+  // Start-up deletes the path as registered, with no program's view of the system directory:
+  // the file's real location is what names the file that was examined and copied.
+  const std::string real = App.RealLocation(source);
+  const bool relocated = real != source;
+  QuarantineOutcome outcome;
   if (OS_Detect(Sys) == kPlatformNT) {
-    // The delayed-move facility takes a long path as well, should there be no short form.
-    std::string path = ShortPath(App, File.RowText);
+    ClearReadOnly(App, real, outcome);
+    // The row's own text where it names the file; the delayed-move facility takes a long path
+    // as well, should there be no short form.
+    const std::string longPath = relocated ? real : File.RowText;
+    std::string path = ShortPath(App, longPath);
     if (path.empty())
-      path = File.RowText;
+      path = longPath;
     if (App.MoveFileExA(path, nullptr, kMoveFileDelayUntilReboot) == 0)
-      problem = NotScheduled(source, App.LastError().message(), target);
+      outcome.Problem = NotScheduled(source, App.LastError().message(), target);
+    else
+      outcome.Scheduled = true;
   }
   if (OS_Detect(Sys) == kPlatform9x) {
+    ClearReadOnly(App, real, outcome);
     // wininit.ini is read before long names exist; a line without a short form would name
     // nothing, or the wrong file.
-    const std::string shortForm = ShortPath(App, source);
-    if (shortForm.empty())
-      problem = NotScheduled(source, "Windows gives no short (8.3) name for it", target);
-    else
+    const std::string shortForm = ShortPath(App, real);
+    if (shortForm.empty()) {
+      outcome.Problem = NotScheduled(source, "Windows gives no short (8.3) name for it", target);
+    } else {
       AddWininitLine(App, WinDir, shortForm);
+      outcome.Scheduled = true;
+    }
   }
-  return problem;
+  return outcome;
 }
 
 } // namespace vorse

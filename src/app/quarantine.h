@@ -32,16 +32,24 @@ struct InfectedFile {
   std::string FileName;
 };
 
+/// What became of one infected file.
+struct QuarantineOutcome {
+  /// Whether its deletion at the next start of Windows was registered.
+  bool Scheduled = false;
+  /// A message for the user, naming the file, when it was left in place or something could
+  /// not be done; nothing when all went well.
+  std::optional<std::string> Problem;
+};
+
 /// Copies \p File into Drive\!VorseFix and schedules its deletion at the next start of Windows
 /// in the way of the family OS_Detect reports (asked anew for each family): the delayed-move
 /// facility on the NT family, a "NUL=" line in WinDir\wininit.ini on the 9x family, nothing on
 /// any other. An earlier copy is never overwritten: a copy with the same bytes is reused, one
-/// with other bytes keeps its name and the new copy is numbered. A file whose copy fails is
-/// left in place and not scheduled.
-/// \returns a message for the user, naming the file, when it was left in place or could not
-/// be scheduled; nothing when all went well.
+/// with other bytes keeps its name and the new copy is numbered, and so does a name that turns
+/// out to be taken when the copy is made. A file whose copy fails is left in place and not
+/// scheduled. What is scheduled is the file's real location, cleared of its read-only bit.
 /// Throws RuntimeError when wininit.ini cannot be written.
-std::optional<std::string> QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
-                                          const InfectedFile &File);
+QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
+                                 const InfectedFile &File);
 
 } // namespace vorse

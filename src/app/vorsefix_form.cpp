@@ -9,6 +9,9 @@
 #include "sysutil/parse_path.h"
 #include "sysutil/shutdown_nt.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace vorse {
 namespace {
 
@@ -29,6 +32,104 @@ public:
 private:
   FormControls &controls_;
 };
+
+/// How many of the folders and files that could not be examined the run's ending names.
+constexpr std::size_t kNamedUnexamined = 3;
+
+/// What a run could not examine: the folders whose search failed and the files that could not
+/// be opened, with the first few of them by name.
+struct Unexamined {
+  std::int64_t Folders = 0;
+  std::int64_t Files = 0;
+  std::vector<std::string> Named;
+
+  /// Counts \p Path in \p Count (Folders or Files), and names it while few are named.
+  void Note(std::int64_t &Count, const std::string &Path) {
+    ++Count;
+    if (Named.size() < kNamedUnexamined)
+      Named.push_back(Path);
+  }
+};
+
+/// The scan seam as the run sees it, noting what could not be examined: a folder whose search
+/// fails for another reason than "nothing there", and a file whose version resource cannot be
+/// read for another reason than its having none (in use without sharing, access denied).
+class NotingScanOs final : public ScanOs {
+public:
+  NotingScanOs(ScanOs &Inner, AppOs &App, Unexamined &Noted)
+      : inner_(Inner), app_(App), noted_(Noted) {}
+
+  FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
+    const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
+    // Both searches of a folder fail alike; it is noted once.
+    const std::string dir = Pattern.substr(0, Pattern.rfind('\\') + 1);
+    if (handle == kInvalidFindHandle && dir != lastFailedDir_ &&
+        !app_.MeansNothingThere(inner_.LastError())) {
+      lastFailedDir_ = dir;
+      noted_.Note(noted_.Folders, dir);
+    }
+    return handle;
+  }
+  std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
+    return inner_.FindNextFileA(Handle, Data);
+  }
+  std::int32_t FindClose(FindHandle Handle) override { return inner_.FindClose(Handle); }
+  std::uint32_t GetFileAttributesA(const std::string &Path) override {
+    return inner_.GetFileAttributesA(Path);
+  }
+  std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
+                                        std::uint32_t &Handle) override {
+    const std::uint32_t size = inner_.GetFileVersionInfoSizeA(FileName, Handle);
+    if (size == 0 && !app_.MeansNoVersionResource(inner_.LastError()) && !IsDirectory(FileName))
+      noted_.Note(noted_.Files, FileName);
+    return size;
+  }
+  std::int32_t GetFileVersionInfoA(const std::string &FileName, std::uint32_t Handle,
+                                   std::uint32_t Size, void *Data) override {
+    const std::int32_t read = inner_.GetFileVersionInfoA(FileName, Handle, Size, Data);
+    if (read == 0)
+      noted_.Note(noted_.Files, FileName);
+    return read;
+  }
+  std::error_code LastError() override { return inner_.LastError(); }
+
+private:
+  /// A directory named like a match is a row too; it has no version resource to read.
+  bool IsDirectory(const std::string &Path) {
+    const std::uint32_t attributes = inner_.GetFileAttributesA(Path);
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) != 0;
+  }
+
+  ScanOs &inner_;
+  AppOs &app_;
+  Unexamined &noted_;
+  std::string lastFailedDir_;
+};
+
+/// "1 folder", "2 files": \p Count and the noun, in the plural where it needs one.
+std::string Counted(std::int64_t Count, const std::string &Noun) {
+  return std::to_string(Count) + " " + Noun + (Count == 1 ? "" : "s");
+}
+
+/// The notice at the end of a run that could not examine everything, naming a few of them.
+std::string IncompleteNotice(const Unexamined &Noted) {
+  std::string parts;
+  if (Noted.Folders > 0)
+    parts = Counted(Noted.Folders, "folder") + " could not be searched";
+  if (Noted.Folders > 0 && Noted.Files > 0)
+    parts += " and ";
+  if (Noted.Files > 0)
+    parts += Counted(Noted.Files, "file") + " could not be opened";
+  std::string notice =
+      "Not everything could be examined, so Vorse Files may remain: " + parts + ".\r\n";
+  for (const std::string &path : Noted.Named)
+    notice += "\r\n" + path;
+  const std::int64_t unnamed =
+      Noted.Folders + Noted.Files - static_cast<std::int64_t>(Noted.Named.size());
+  if (unnamed > 0)
+    notice += "\r\nand " + std::to_string(unnamed) + " more";
+  return notice;
+}
 
 /// Reads a directory the way the window always has: 255 characters of room, the first n kept.
 /// A failed query leaves the text empty; a directory too long for the room (the call then
@@ -67,15 +168,17 @@ void VorseFixForm::CmdFFix_Click() {
 
   std::int64_t row = 0;
   std::int64_t foundCount = 0;
-  Search();
+  std::int64_t scheduledCount = 0;
+  Unexamined unexamined;
+  NotingScanOs scan(platform_.Scan, platform_.App, unexamined);
+  Search(scan);
 
   // The count is read anew before every row; the text anew at every use.
   while (row < list.ListCount()) {
     controls_.KeepAlive();
     list.SetListIndex(row);
     ParsePath(list.Text());
-    const std::optional<VersionEntries> entries =
-        GetFileVersionData(platform_.Scan, Trim(list.Text()));
+    const std::optional<VersionEntries> entries = GetFileVersionData(scan, Trim(list.Text()));
     if (entries) {
       for (const std::u16string &entry : *entries) {
         if (!IsVorseSignature(entry))
@@ -85,47 +188,69 @@ void VorseFixForm::CmdFFix_Click() {
         // The number keeps a blank where its sign would stand: it is never negative.
         found.SetCaption("Files Found so far =  " + std::to_string(foundCount));
         found.Refresh();
-        QuarantineSelectedRow();
+        if (QuarantineSelectedRow())
+          ++scheduledCount;
       }
     }
     ++row;
   }
 
+  // A search that missed folders or files must not read as a clean system.
+  const bool incomplete = unexamined.Folders > 0 || unexamined.Files > 0;
+  if (incomplete)
+    controls_.MsgBox(IncompleteNotice(unexamined), kMbIconExclamation, "Quintarel Vorse Fix");
   // The label's visibility is the run's record of whether anything was found.
   if (!found.Visible()) {
     found.SetVisible(true);
-    found.SetCaption("No Vorse Files were Detected");
+    found.SetCaption(incomplete ? "Search incomplete: no Vorse Files found"
+                                : "No Vorse Files were Detected");
+    found.Refresh();
+    return;
+  }
+  // A restart deletes only what was scheduled; with nothing scheduled it would fix nothing.
+  if (scheduledCount == 0) {
+    found.SetCaption("Vorse Files found were left in place");
     found.Refresh();
     return;
   }
   OfferRestart();
 }
 
-void VorseFixForm::Search() {
+void VorseFixForm::Search(ScanOs &Scan) {
   KeepAliveSink sink(controls_);
   std::int64_t fileCount = 0;
   std::int64_t dirCount = 0;
+  AppOs &app = platform_.App;
+  const DirectoryIdentifier identify = [&](const std::string &Dir) {
+    return app.IdentifyDirectory(Dir);
+  };
   std::string path = sysDir_;
-  FindFilesAPI(platform_.Scan, path, "*.exe", fileCount, dirCount, sink);
-  if (!kSearchesWow64Directory)
-    return;
+  FindFilesAPI(Scan, path, "*.exe", fileCount, dirCount, sink, identify);
   // 0 where there is no 32-bit system directory; a directory too long for the room is
   // skipped rather than searched under a cut name.
   std::string wow64(255, '\0');
-  const std::uint32_t n = platform_.App.GetSystemWow64DirectoryA(wow64.data(), 255);
+  const std::uint32_t n = app.GetSystemWow64DirectoryA(wow64.data(), 255);
   if (n == 0 || n >= wow64.size())
     return;
   wow64.resize(n);
-  FindFilesAPI(platform_.Scan, wow64, "*.exe", fileCount, dirCount, sink);
+  if (kSearchesWow64Directory) {
+    FindFilesAPI(Scan, wow64, "*.exe", fileCount, dirCount, sink, identify);
+    return;
+  }
+  // A 32-bit program on 64-bit Windows: SysDir shows it the 32-bit system directory, and the
+  // real one is reached through its alias (from Vista on).
+  std::string native = winDir_ + "\\Sysnative";
+  if (app.PathFileExistsA(native) != 0)
+    FindFilesAPI(Scan, native, "*.exe", fileCount, dirCount, sink, identify);
 }
 
-void VorseFixForm::QuarantineSelectedRow() {
+bool VorseFixForm::QuarantineSelectedRow() {
   const std::string rowText = controls_.List1().Text();
   const InfectedFile file{rowText, ParsedDrive(), ParsedFile()};
-  const std::optional<std::string> problem =
-      QuarantineFile(platform_.App, platform_.Sys, winDir_, file);
-  if (problem)
-    controls_.MsgBox(*problem, kMbIconExclamation, "Quintarel Vorse Fix");
+  const QuarantineOutcome outcome = QuarantineFile(platform_.App, platform_.Sys, winDir_, file);
+  if (outcome.Problem)
+    controls_.MsgBox(*outcome.Problem, kMbIconExclamation, "Quintarel Vorse Fix");
+  return outcome.Scheduled;
 }
 
 void VorseFixForm::OfferRestart() {

@@ -12,8 +12,8 @@
 namespace vorse {
 
 /// The 64-bit build searches the 32-bit system directory too, where the platform has one: a
-/// 64-bit process sees only the 64-bit one as SysDir. The 32-bit build searches SysDir alone
-/// (under WOW64 its SysDir already is the 32-bit directory).
+/// 64-bit process sees only the 64-bit one as SysDir. Under WOW64 the 32-bit build's SysDir
+/// is the 32-bit directory, and it searches the 64-bit one through its Sysnative alias.
 inline constexpr bool kSearchesWow64Directory = sizeof(void *) == 8;
 
 /// The platform seams the form reaches.
@@ -38,10 +38,12 @@ public:
   const std::string &WinDir() const { return winDir_; }
 
 private:
-  /// Fills List1 with every "*.exe" below SysDir (and the 32-bit system directory).
-  void Search();
+  /// Fills List1 with every "*.exe" below SysDir and, on 64-bit Windows, the other system
+  /// directory, searching each directory once.
+  void Search(ScanOs &Scan);
   /// Quarantines the selected row's file and tells the user what could not be done.
-  void QuarantineSelectedRow();
+  /// \returns whether its deletion at restart was scheduled.
+  bool QuarantineSelectedRow();
   /// The restart prompt and, on OK, the restart of the family OS_Detect reports.
   void OfferRestart();
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/stdio_file.h"
+#include "sysutil/file_location.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,14 +13,6 @@
 #include <vector>
 
 namespace vorse {
-
-/// What makes a directory itself, whatever path leads to it: the device (or volume) and the
-/// file index on it.
-struct DirectoryId {
-  std::uint64_t device = 0;
-  std::uint64_t index = 0;
-  bool operator==(const DirectoryId &) const = default;
-};
 
 /// What makes a file itself, whatever path leads to it: the same pair as for a directory.
 using FileId = DirectoryId;

@@ -1,6 +1,7 @@
 // CliOs for POSIX: generic POSIX code only.
 #include "cli/cli_os.h"
 #include "cli/stdio_file.h"
+#include "scan/scan_errors.h"
 #include "sysutil/posix_file.h"
 
 #include <fcntl.h>
@@ -52,19 +53,12 @@ public:
   std::vector<std::string> DefaultRoots() override { return {}; }
   bool StderrIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
   bool StdoutIsOpen() override { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
-  bool MeansNothingThere(std::error_code Error) override {
-    return Error == std::errc::no_such_file_or_directory || Error == std::errc::not_a_directory;
-  }
+  bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
-    // ENODATA: read, but no version resource; EISDIR: a directory named like a match.
-    return Error == std::errc::no_message_available || Error == std::errc::is_a_directory;
+    return vorse::MeansNoVersionResource(Error);
   }
   std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
-    struct stat status {};
-    if (stat(NativePath(SearchPath).c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-      return std::nullopt;
-    return DirectoryId{static_cast<std::uint64_t>(status.st_dev),
-                       static_cast<std::uint64_t>(status.st_ino)};
+    return vorse::IdentifyDirectory(SearchPath);
   }
   bool Exists(const std::string &Path) override {
     struct stat status {};

@@ -1,5 +1,6 @@
 // CliOs for Windows: generic Win32 code only.
 #include "cli/cli_os.h"
+#include "scan/scan_errors.h"
 #include "sysutil/win32_support.h"
 
 #include <fcntl.h>
@@ -134,42 +135,12 @@ public:
     const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     return out != nullptr && out != INVALID_HANDLE_VALUE;
   }
-  bool MeansNothingThere(std::error_code Error) override {
-    switch (Error.value()) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_NO_MORE_FILES:
-    case ERROR_DIRECTORY:
-      return true;
-    default:
-      return false;
-    }
-  }
+  bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
-    switch (Error.value()) {
-    case ERROR_SUCCESS:
-    case ERROR_RESOURCE_DATA_NOT_FOUND:
-    case ERROR_RESOURCE_TYPE_NOT_FOUND:
-    case ERROR_RESOURCE_NAME_NOT_FOUND:
-    case ERROR_RESOURCE_LANG_NOT_FOUND:
-    case ERROR_BAD_FORMAT:
-    case ERROR_BAD_EXE_FORMAT:
-    case ERROR_INVALID_DATA:
-      return true;
-    default:
-      return false;
-    }
+    return vorse::MeansNoVersionResource(Error);
   }
   std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
-    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFile open a directory at all; no access
-    // right is asked for, so an unreadable directory still tells who it is.
-    const win32::ScopedFileHandle handle(
-        ::CreateFileA(SearchPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!handle || !::GetFileInformationByHandle(handle.get(), &info))
-      return std::nullopt;
-    return IdOf(info);
+    return vorse::IdentifyDirectory(SearchPath);
   }
   bool Exists(const std::string &Path) override {
     return ::GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -272,7 +243,9 @@ public:
     // it at the next start instead, before anything can load it again.
     if (error.value() != ERROR_SHARING_VIOLATION && error.value() != ERROR_ACCESS_DENIED)
       return error;
-    if (!::MoveFileExA(Path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    // Registered by its real location: start-up deletes the path as written, where a 32-bit
+    // program's view of the system directory does not apply.
+    if (!::MoveFileExA(RealLocation(Path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
       return win32::LastError();
     Outcome = RemoveOutcome::ScheduledAtRestart;
     return {};

@@ -1,6 +1,7 @@
 // FindFilesAPI and StripNulls: two directory searches per level, then the descent.
 #include "file_search.h"
 
+#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -87,7 +88,8 @@ std::string_view RecordName(const FindData &Data) {
 }
 
 void FindFilesAPI(ScanOs &Os, std::string &Path, const std::string &SearchStr,
-                  std::int64_t &FileCount, std::int64_t &DirCount, RowSink &List1) {
+                  std::int64_t &FileCount, std::int64_t &DirCount, RowSink &List1,
+                  const DirectoryIdentifier &Identify) {
   if (Path.empty() || Path.back() != '\\')
     Path += '\\';
   // The descent runs on this stack instead of the call stack, so no depth of tree can exhaust
@@ -95,9 +97,15 @@ void FindFilesAPI(ScanOs &Os, std::string &Path, const std::string &SearchStr,
   // keeps them in the order found, and each one's whole tree is done before the next one.
   // Both searches of a level are closed before any subdirectory is opened.
   std::vector<std::string> pending{Path};
+  std::set<DirectoryId> searched;
   while (!pending.empty()) {
     const std::string dir = std::move(pending.back());
     pending.pop_back();
+    if (Identify) {
+      const std::optional<DirectoryId> id = Identify(dir);
+      if (id && !searched.insert(*id).second)
+        continue;
+    }
     const std::vector<std::string> subdirs = CollectSubdirectories(Os, dir, DirCount);
     ListMatches(Os, dir, SearchStr, FileCount, List1);
     for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it)

@@ -1,10 +1,12 @@
-// Plain-descriptor file helpers over open, read and write.
+// Plain-descriptor file helpers over open, read and write, and directory identities.
 #include "sysutil/posix_file.h"
+#include "sysutil/file_location.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstddef>
@@ -68,6 +70,16 @@ bool CopyContents(int From, int To) {
     if (!WriteAll(To, buffer.data(), static_cast<std::size_t>(got)))
       return false;
   }
+}
+
+std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) {
+  std::string posix = Path;
+  std::replace(posix.begin(), posix.end(), '\\', '/');
+  struct stat status {};
+  if (::stat(posix.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+    return std::nullopt;
+  return DirectoryId{static_cast<std::uint64_t>(status.st_dev),
+                     static_cast<std::uint64_t>(status.st_ino)};
 }
 
 } // namespace vorse

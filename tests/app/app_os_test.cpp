@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #ifndef _WIN32
@@ -33,6 +34,7 @@ TEST_F(AppOsDiskTest, CopyKeepsAnExistingTargetWhenAskedTo) {
   dir_.Write("source.exe", std::string("MZ\0\x01 bytes", 10));
   dir_.Write("taken.exe", "earlier copy");
   EXPECT_EQ(os_.CopyFileA(PathOf("source.exe"), PathOf("taken.exe"), 1), 0);
+  EXPECT_TRUE(os_.MeansNameTaken(os_.LastError()));
   EXPECT_EQ(dir_.Read("taken.exe"), "earlier copy");
 
   EXPECT_NE(os_.CopyFileA(PathOf("source.exe"), PathOf("free.exe"), 1), 0);
@@ -95,6 +97,24 @@ TEST_F(AppOsDiskTest, TextFilesAreWrittenWholeOrTheErrorNamesThem) {
   }
 }
 
+TEST_F(AppOsDiskTest, TellsWhereAPathLeadsAndClearsAReadOnlyBit) {
+  dir_.Write("a.exe", "MZ");
+  fs::create_directory(dir_.Root() / "sub");
+  // Outside a redirected system directory a path names its own file.
+  EXPECT_EQ(os_.RealLocation(PathOf("a.exe")), PathOf("a.exe"));
+  const std::optional<DirectoryId> root = os_.IdentifyDirectory(dir_.Path());
+  ASSERT_TRUE(root);
+  EXPECT_EQ(os_.IdentifyDirectory(PathOf("sub") + "\\.."), root);
+  EXPECT_NE(os_.IdentifyDirectory(PathOf("sub")), root);
+  EXPECT_FALSE(os_.IdentifyDirectory(PathOf("a.exe")));
+
+  fs::permissions(dir_.Root() / "a.exe", fs::perms::all, fs::perm_options::remove);
+  const std::uint32_t attributes = os_.GetFileAttributesA(PathOf("a.exe"));
+  ASSERT_NE(attributes & kFileAttributeReadOnly, 0u);
+  EXPECT_NE(os_.SetFileAttributesA(PathOf("a.exe"), attributes & ~kFileAttributeReadOnly), 0);
+  EXPECT_EQ(os_.GetFileAttributesA(PathOf("a.exe")) & kFileAttributeReadOnly, 0u);
+}
+
 #ifdef _WIN32
 TEST_F(AppOsDiskTest, QuarantinesARealFileOnceAndSchedulesItForDeletion) {
   // Every Windows these tests run on is of the NT family: the registration is real.
@@ -104,9 +124,10 @@ TEST_F(AppOsDiskTest, QuarantinesARealFileOnceAndSchedulesItForDeletion) {
   const InfectedFile file{PathOf("evil.exe"), dir_.Path(), "evil.exe"};
   for (int run = 1; run <= 2; ++run) {
     SCOPED_TRACE(run);
-    const std::optional<std::string> problem =
+    const QuarantineOutcome outcome =
         QuarantineFile(os_, PlatformSysutilOs(), PathOf("wininit dir"), file);
-    EXPECT_FALSE(problem) << *problem;
+    EXPECT_FALSE(outcome.Problem) << *outcome.Problem;
+    EXPECT_TRUE(outcome.Scheduled);
   }
   EXPECT_EQ(dir_.Read("!VorseFix/evil.exe"), "MZ evil");
   EXPECT_EQ(

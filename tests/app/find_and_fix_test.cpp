@@ -68,6 +68,18 @@ protected:
     return captions;
   }
 
+  /// A window and app seam of their own on the family \p Id, over the fixture's file tree.
+  struct FamilyRun {
+    FamilyRun(FindAndFixTest &Test, std::uint32_t Id)
+        : form(controls, {app, Test.scan_, Test.sys_}) {
+      Test.sys_.PlatformId = Id;
+      form.Form_Load();
+    }
+    FakeAppOs app;
+    FakeControls controls;
+    VorseFixForm form;
+  };
+
   FakeControls controls_;
   FakeAppOs app_;
   FakeScanOs scan_;
@@ -188,6 +200,7 @@ TEST_F(FindAndFixTest, OkRestartsTheFamilyOsDetectReports) {
     bool QuerySucceeds;
     std::vector<std::string> RestartCalls;
     std::vector<std::string> ShellCalls;
+    std::string Caption = "Rebooting Windows...";
   };
   const std::string query = "GetVersionExA 148";
   const Case cases[] = {
@@ -205,8 +218,9 @@ TEST_F(FindAndFixTest, OkRestartsTheFamilyOsDetectReports) {
        {query, query},
        {"ShellExecuteA 4660 open C:\\WINDOWS\\rundll32.exe | shell32.dll,SHExitWindowsEx 2 | "
         "C:\\WINDOWS 3"}},
-      {"unknown id", 3, true, {query, query}, {}},
-      {"failed query", kNT, false, {query, query}, {}},
+      // Nothing was scheduled, so no restart is asked for.
+      {"unknown id", 3, true, {}, {}, "Vorse Files found were left in place"},
+      {"failed query", kNT, false, {}, {}, "Vorse Files found were left in place"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -227,7 +241,7 @@ TEST_F(FindAndFixTest, OkRestartsTheFamilyOsDetectReports) {
     const std::vector<std::string> restart(sys.Calls.begin() + 2, sys.Calls.end());
     EXPECT_EQ(restart, c.RestartCalls);
     EXPECT_EQ(AppCalls("ShellExecuteA"), c.ShellCalls);
-    EXPECT_EQ(controls.Found().Caption(), "Rebooting Windows...");
+    EXPECT_EQ(controls.Found().Caption(), c.Caption);
     EXPECT_TRUE(sys.RecordsArrivedClean);
   }
 }
@@ -334,11 +348,8 @@ TEST_F(FindAndFixTest, QuarantineNeverOverwritesAnEarlierCopy) {
 TEST_F(FindAndFixTest, AFileThatCannotBeCopiedIsLeftInPlaceAndTheUserTold) {
   for (const std::uint32_t id : {kNT, k9x}) {
     SCOPED_TRACE(id);
-    FakeAppOs app;
-    FakeControls controls;
-    sys_.PlatformId = id;
-    VorseFixForm form(controls, {app, scan_, sys_});
-    form.Form_Load();
+    FamilyRun run(*this, id);
+    auto &[app, controls, form] = run;
     AddInfected(kSys + "\\locked.exe");
     AddInfected(kSys + "\\evil.exe");
     app.Files = app_.Files;
@@ -383,15 +394,17 @@ TEST_F(FindAndFixTest, SchedulingThatFailsIsReportedNamingTheFile) {
   sys_.PlatformId = k9x;
   form_.CmdFFix_Click();
   EXPECT_FALSE(app_.Files.count(kIni));
-  ASSERT_EQ(controls_.Boxes().size(), 3u);
+  // With nothing scheduled there is no restart to ask for.
+  ASSERT_EQ(controls_.Boxes().size(), 2u);
   EXPECT_EQ(controls_.Boxes()[1].Text,
             notScheduled + "Windows gives no short (8.3) name for it" + copy);
 
   sys_.PlatformId = kNT;
   app_.MoveFails = true;
   form_.CmdFFix_Click();
-  ASSERT_EQ(controls_.Boxes().size(), 5u);
-  EXPECT_EQ(controls_.Boxes()[3].Text, notScheduled + "Permission denied" + copy);
+  ASSERT_EQ(controls_.Boxes().size(), 3u);
+  EXPECT_EQ(controls_.Boxes()[2].Text, notScheduled + "Permission denied" + copy);
+  EXPECT_EQ(controls_.Found().Caption(), "Vorse Files found were left in place");
 }
 
 TEST_F(FindAndFixTest, AWininitWithALaterSectionGetsTheLineInsideItsRenameSection) {
@@ -426,6 +439,101 @@ TEST_F(FindAndFixTest, AnUnwritableWininitEndsTheRunNamingTheFile) {
   EXPECT_FALSE(app_.Files.count(kQuarantine + "\\later.exe"));
 }
 
+TEST_F(FindAndFixTest, AnIncompleteSearchIsToldNamingAFewOfWhatWasMissed) {
+  sys_.PlatformId = kNT;
+  scan_.AddDir(kSys + "\\Secret");
+  scan_.FailSearch(kSys + "\\Secret\\*");
+  scan_.FailSearch(kSys + "\\Secret\\*.exe");
+  AddInfected(kSys + "\\held.exe");
+  scan_.FailOpen(kSys + "\\held.exe");
+  AddExe(kSys + "\\noversion.exe");
+  const std::string notice = "Not everything could be examined, so Vorse Files may remain: ";
+
+  form_.CmdFFix_Click();
+  ASSERT_EQ(controls_.Boxes().size(), 1u);
+  EXPECT_EQ(controls_.Boxes()[0].Text,
+            notice + "1 folder could not be searched and 1 file could not be opened.\r\n\r\n" +
+                kSys + "\\Secret\\\r\n" + kSys + "\\held.exe");
+  EXPECT_EQ(controls_.Found().Caption(), "Search incomplete: no Vorse Files found");
+
+  // With finds, the notice comes before the prompt; past three, the rest are counted.
+  for (const char *name : {"a", "b", "c"}) {
+    AddInfected(kSys + "\\" + name + ".exe");
+    scan_.FailOpen(kSys + "\\" + name + ".exe");
+  }
+  AddInfected(kSys + "\\evil.exe");
+  controls_.Answers = {kIdOk, kIdCancel};
+  form_.CmdFFix_Click();
+  ASSERT_EQ(controls_.Boxes().size(), 3u);
+  EXPECT_EQ(controls_.Boxes()[1].Text,
+            notice + "1 folder could not be searched and 4 files could not be opened.\r\n\r\n" +
+                kSys + "\\Secret\\\r\n" + kSys + "\\held.exe\r\n" + kSys + "\\a.exe\r\nand 2 more");
+  EXPECT_EQ(controls_.Boxes()[2].Title, "Reboot Notice");
+}
+
+TEST_F(FindAndFixTest, NoRestartIsAskedForWhenNothingWasScheduled) {
+  for (const std::uint32_t id : {kNT, k9x}) {
+    SCOPED_TRACE(id);
+    sys_.PlatformId = id;
+    AddInfected(kSys + "\\evil.exe");
+    app_.UnreadableSources = {kSys + "\\evil.exe"};
+    controls_.Answers = {kIdOk};
+    form_.CmdFFix_Click();
+    EXPECT_EQ(controls_.Boxes().back().Title, "Quintarel Vorse Fix");
+    EXPECT_EQ(controls_.Found().Caption(), "Vorse Files found were left in place");
+    EXPECT_TRUE(controls_.Found().Visible());
+  }
+  EXPECT_TRUE(app_.Scheduled.empty());
+  EXPECT_FALSE(app_.Files.count(kIni));
+}
+
+TEST_F(FindAndFixTest, SchedulesTheRealLocationClearedOfItsReadOnlyBit) {
+  // Under WOW64 the row's path reaches the 32-bit system directory; start-up would not.
+  const std::string row = kSys + "\\evil.exe";
+  const std::string real = "C:\\WINDOWS\\SysWOW64\\evil.exe";
+  for (const std::uint32_t id : {kNT, k9x}) {
+    SCOPED_TRACE(id);
+    FamilyRun run(*this, id);
+    auto &[app, controls, form] = run;
+    AddInfected(row);
+    app.Files = {{row, "infected"}, {real, "infected"}};
+    app.RealLocations[row] = real;
+    app.ShortNames = {{row, "SHORT ROW"}, {real, "SHORT REAL"}};
+    app.Attributes[real] = 0x7; // read-only, hidden, system
+    controls.Answers = {kIdCancel};
+
+    form.CmdFFix_Click();
+
+    EXPECT_EQ(app.Attributes[real], 0x6u);
+    const auto cleared =
+        std::find(app.Calls.begin(), app.Calls.end(), "SetFileAttributesA " + real + " 6");
+    ASSERT_NE(cleared, app.Calls.end());
+    if (id == kNT) {
+      EXPECT_EQ(app.Scheduled, std::vector<std::string>{"SHORT REAL"});
+      EXPECT_LT(cleared - app.Calls.begin(),
+                std::find(app.Calls.begin(), app.Calls.end(), "MoveFileExA SHORT REAL null 4") -
+                    app.Calls.begin());
+    } else {
+      EXPECT_EQ(app.Files[kIni], "[rename]\r\nNUL=SHORT REAL\r\n");
+    }
+    EXPECT_EQ(controls.Boxes().size(), 1u);
+  }
+}
+
+TEST_F(FindAndFixTest, ANameTakenWhenTheCopyIsMadeMovesOnToTheNextNumber) {
+  sys_.PlatformId = kNT;
+  AddInfected(kSys + "\\evil.exe");
+  app_.Dirs.insert(kQuarantine);
+  app_.Files[kQuarantine + "\\evil.exe"] = "kept";
+  // A dangling link: nothing there to the existence test, but the name is taken.
+  app_.HiddenTaken = {kQuarantine + "\\evil (2).exe"};
+  controls_.Answers = {kIdCancel};
+  form_.CmdFFix_Click();
+  EXPECT_EQ(app_.Files[kQuarantine + "\\evil (3).exe"], "bytes of " + kSys + "\\evil.exe");
+  EXPECT_EQ(app_.Scheduled.size(), 1u);
+  EXPECT_EQ(controls_.Boxes().size(), 1u);
+}
+
 TEST_F(FindAndFixTest, WalksListsLongerThanSixteenBitCounters) {
   controls_.List().LogRows = false;
   constexpr int kRows = 32770;
@@ -440,19 +548,27 @@ TEST_F(FindAndFixTest, WalksListsLongerThanSixteenBitCounters) {
   EXPECT_EQ(controls_.KeepAlives(), 2u * kRows);
 }
 
-TEST_F(FindAndFixTest, The64BitBuildSearchesThe32BitSystemDirectoryToo) {
+TEST_F(FindAndFixTest, OnWow64EachBuildSearchesTheOtherSystemDirectoryToo) {
   const std::string wow64 = "C:\\WINDOWS\\SysWOW64";
+  const std::string native = "C:\\WINDOWS\\Sysnative";
   app_.Wow64Dir = wow64;
-  scan_.AddDir(wow64);
+  app_.Dirs.insert(native);
   AddInfected(kSys + "\\a.exe");
   AddInfected(wow64 + "\\b.exe");
+  AddInfected(native + "\\c.exe");
   controls_.Answers = {kIdCancel};
   form_.CmdFFix_Click();
+  // The 64-bit build sees the real system directory as SysDir; the 32-bit one reaches it
+  // through its alias.
   std::vector<std::string> rows = {kSys + "\\a.exe"};
-  if (kSearchesWow64Directory)
-    rows.push_back(wow64 + "\\b.exe");
+  rows.push_back(kSearchesWow64Directory ? wow64 + "\\b.exe" : native + "\\c.exe");
   EXPECT_EQ(controls_.List().Rows(), rows);
   EXPECT_EQ(AppCalls("CopyFileA").size(), rows.size());
+
+  // Without a 32-bit system directory (32-bit Windows) SysDir is all there is.
+  app_.Wow64Dir.clear();
+  form_.CmdFFix_Click();
+  EXPECT_EQ(controls_.List().Rows(), std::vector<std::string>{kSys + "\\a.exe"});
 }
 
 } // namespace

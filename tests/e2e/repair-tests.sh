@@ -303,11 +303,109 @@ clean_system() {
   [ ! -e "$prefix/drive_c/!VorseFix" ] || fail "a clean run made C:\\!VorseFix"
 }
 
+# A system folder with two links back to itself, a read-only infected file, a quarantine name
+# taken by another file and then by a dangling link, a folder deeper than a path may reach and a
+# file held open without sharing. Each folder is searched once; the run says what it could not
+# examine before the prompt; the restart deletes every file that was scheduled.
+sys32='C:\windows\system32'
+deep_dir="VorseDeep/$(printf '%048d/%048d/%048d/%048d/%048d' 1 2 3 4 5)"
+hostile_system_setup() {
+  local sys="$1/drive_c/windows/system32"
+  mkdir -p "$sys/VorseLoop" "$sys/$deep_dir" "$1/drive_c/!VorseFix"
+  cp "$samples/kern32.exe" "$sys/VorseLoop/LoopInfected.exe"
+  ln -s . "$sys/VorseLoop/a"
+  ln -s . "$sys/VorseLoop/b"
+  cp "$samples/wowex32.exe" "$sys/VorseRO.exe"
+  chmod a-w "$sys/VorseRO.exe"
+  cp "$samples/kern32_upper.exe" "$sys/Dangle.exe"
+  cp "$samples/near_space.exe" "$1/drive_c/!VorseFix/Dangle.exe"
+  ln -s /nonexistent/vorse "$1/drive_c/!VorseFix/Dangle (2).exe"
+  cp "$samples/kern32.exe" "$sys/$deep_dir/Deep.exe"
+  cp "$samples/kern32.exe" "$sys/VorseHeld.exe"
+}
+hostile_system() {
+  local prefix=$1 sys="$1/drive_c/windows/system32" notice rows gone
+  wine_in "$prefix" wine "$driver_exe" hold-file "$sys32\\VorseHeld.exe" 600 >"$prefix/held.txt" &
+  wait_until 30 grep -q held "$prefix/held.txt" || fail "VorseHeld.exe is not held" || return 1
+  # A walk that branches at every link never ends: the timeout ends the wait instead.
+  expect_eq "state after the run" "$(drv "$prefix" --timeout 90 press-find-and-fix)" error ||
+    return 1
+  notice=$(drv "$prefix" read-msgbox --title "Quintarel Vorse Fix")
+  grep -q "1 folder could not be searched and 1 file could not be opened" <<<"$notice" &&
+    grep -qF "$sys32\\VorseDeep\\" <<<"$notice" && grep -qF "$sys32\\VorseHeld.exe" <<<"$notice" ||
+    fail "the notice: $notice" || return 1
+  expect_eq "state after the notice" \
+    "$(drv "$prefix" answer-msgbox ok --title "Quintarel Vorse Fix")" prompt || return 1
+  cancel_prompt "$prefix" || return 1
+  rows=$(drv "$prefix" read-list)
+  expect_eq "rows below VorseLoop" "$(grep -F '\VorseLoop\' <<<"$rows")" \
+    "$sys32\\VorseLoop\\LoopInfected.exe" || return 1
+  cmp -s "$prefix/drive_c/!VorseFix/Dangle (3).exe" "$samples/kern32_upper.exe" &&
+    cmp -s "$prefix/drive_c/!VorseFix/Dangle.exe" "$samples/near_space.exe" &&
+    cmp -s "$prefix/drive_c/!VorseFix/VorseRO.exe" "$samples/wowex32.exe" ||
+    fail "C:\\!VorseFix holds $(ls "$prefix/drive_c/!VorseFix" | tr '\n' ' ')" || return 1
+  expect_eq "deletions scheduled" "$(pending_entries "$prefix" | wc -l)" 3 || return 1
+  stop_wine "$prefix"
+  wait "$app_pid" 2>/dev/null
+  wine_in "$prefix" wineboot -r >/dev/null 2>&1
+  wine_in "$prefix" wineserver -w
+  for gone in VorseLoop/LoopInfected.exe VorseRO.exe Dangle.exe; do
+    [ ! -e "$sys/$gone" ] || fail "still there after the restart: $gone" || return 1
+  done
+}
+
+# Every copy fails (C:\!VorseFix is a file): nothing is scheduled, so no restart is asked for.
+left_in_place_setup() {
+  cp "$samples/kern32.exe" "$1/drive_c/windows/system32/VorseLeft.exe"
+  printf 'not a folder' >"$1/drive_c/!VorseFix"
+}
+left_in_place() {
+  local prefix=$1
+  expect_eq "state after the run" "$(drv "$prefix" press-find-and-fix)" error || return 1
+  drv "$prefix" read-msgbox --title "Quintarel Vorse Fix" | grep -q "will not be deleted" ||
+    fail "no notice that VorseLeft.exe stays" || return 1
+  expect_eq "state after the notice" \
+    "$(drv "$prefix" answer-msgbox ok --title "Quintarel Vorse Fix")" done || return 1
+  expect_eq "status line" "$(drv "$prefix" read-status)" "Vorse Files found were left in place" &&
+    expect_eq "deletions scheduled" "$(pending_entries "$prefix")" ""
+}
+
+# The 32-bit build on 64-bit Windows, where its system32 is syswow64: the infected Kern32.exe
+# there is scheduled by its real location, not the clean namesake in the real system32; and the
+# real system32, reached through Sysnative, is searched too.
+wow64_setup() {
+  local win="$1/drive_c/windows"
+  mkdir -p "$win/syswow64/VorseT" "$win/system32/VorseT" "$win/system32/VorseN"
+  cp "$samples/kern32.exe" "$win/syswow64/VorseT/Kern32.exe"
+  cp "$samples/near_space.exe" "$win/system32/VorseT/Kern32.exe"
+  cp "$samples/wowex32.exe" "$win/system32/VorseN/Native.exe"
+}
+wow64_32bit_build() {
+  local prefix=$1 win="$1/drive_c/windows"
+  run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
+  drv "$prefix" read-list | grep -qix 'C:\\windows\\Sysnative\\VorseN\\Native\.exe' ||
+    fail "Sysnative\\VorseN\\Native.exe is not listed" || return 1
+  stop_wine "$prefix"
+  wait "$app_pid" 2>/dev/null
+  wine_in "$prefix" wineboot -r >/dev/null 2>&1
+  wine_in "$prefix" wineserver -w
+  [ -e "$win/system32/VorseT/Kern32.exe" ] || fail "the clean system32 Kern32.exe was deleted" ||
+    return 1
+  [ ! -e "$win/syswow64/VorseT/Kern32.exe" ] && [ ! -e "$win/system32/VorseN/Native.exe" ] ||
+    fail "an infected file is still there after the restart"
+}
+
 scenario nt-cancel nt_cancel_then_restart
 scenario nt-ok nt_ok_restarts
 scenario 9x-ini nine_x_ini_then_restart win98
 scenario 9x-ok nine_x_ok_starts_rundll32 win98
 scenario clean clean_system
+# Once is enough for these, in the 64-bit run, which runs the 32-bit build in its prefix too.
+if [ "$arch" = win64 ]; then
+  scenario hostile hostile_system
+  scenario left-in-place left_in_place
+  app_exe="$build/../windows-x86/src/app/VorseFix.exe" scenario wow64 wow64_32bit_build
+fi
 
 echo "result: repair e2e ($arch): $passed passed, $failed failed"
 [ "$failed" -eq 0 ] || exit 1

@@ -26,6 +26,8 @@
 //   exit-button | exit-alt-x | exit-close-box
 //                          end the program by pressing "E&xit", by the keys Alt+X, or by the
 //                          close box; check that the process ends with exit code 0
+//   hold-file PATH SECONDS  open PATH allowing no other opener, print "held", and keep it so
+//                          for SECONDS (or until this process is ended)
 //
 // --timeout bounds every wait (default 60 seconds). Texts are printed in UTF-8.
 // Exit status: 0 done, 1 a check failed, 2 bad usage, no window, or a wait timed out.
@@ -662,6 +664,21 @@ int EndProgram(const std::string &How, const Options &Opts) {
   return code == 0 ? 0 : kCheckFailed;
 }
 
+/// Keeps a file open the way a program that shares nothing does, so that others cannot read it.
+int HoldFile(const std::vector<std::string> &Args) {
+  if (Args.size() != 2 || Args[1].empty() ||
+      Args[1].find_first_not_of("0123456789") != std::string::npos || Args[1].size() > 6)
+    throw DriverError{"hold-file needs a path and whole seconds"};
+  const win32::ScopedFileHandle file(
+      ::CreateFileW(Widen(Args[0]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file)
+    throw DriverError{"cannot open " + Args[0]};
+  std::printf("held\n");
+  std::fflush(stdout);
+  ::Sleep(static_cast<DWORD>(std::stoul(Args[1]) * 1000));
+  return 0;
+}
+
 int Dispatch(const std::string &Command, const std::vector<std::string> &Args,
              const Options &Opts) {
   if (Command == "wait-window") {
@@ -700,6 +717,8 @@ int Dispatch(const std::string &Command, const std::vector<std::string> &Args,
     return AnswerMsgBox(Args, Opts);
   if (Command == "exit-button" || Command == "exit-alt-x" || Command == "exit-close-box")
     return EndProgram(Command, Opts);
+  if (Command == "hold-file")
+    return HoldFile(Args);
   throw DriverError{"unknown command " + Command};
 }
 

@@ -57,7 +57,7 @@ public:
     const auto source = Files.find(Source);
     if (source == Files.end() || UnreadableSources.count(Source))
       return Fail(EACCES);
-    if (FailIfExists != 0 && Files.count(Target))
+    if (FailIfExists != 0 && (Files.count(Target) || HiddenTaken.count(Target)))
       return Fail(EEXIST);
     Files[Target] = source->second;
     return 1;
@@ -112,6 +112,41 @@ public:
     Write(Path, Lines, false);
   }
   std::error_code LastError() override { return {lastError_, std::generic_category()}; }
+
+  /// Attributes of the files; a file not here reports a plain file's.
+  std::map<std::string, std::uint32_t> Attributes;
+  /// Where RealLocation says a path leads; paths not here lead to themselves.
+  std::map<std::string, std::string> RealLocations;
+  /// Names that PathFileExistsA does not see but that a copy cannot take (a dangling link).
+  std::set<std::string> HiddenTaken;
+  std::map<std::string, DirectoryId> DirectoryIds;
+
+  std::uint32_t GetFileAttributesA(const std::string &Path) override {
+    if (!Files.count(Path))
+      return static_cast<std::uint32_t>(-1);
+    const auto it = Attributes.find(Path);
+    return it == Attributes.end() ? 0x20 : it->second;
+  }
+  std::int32_t SetFileAttributesA(const std::string &Path, std::uint32_t Value) override {
+    Calls.push_back("SetFileAttributesA " + Path + " " + std::to_string(Value));
+    if (!Files.count(Path))
+      return Fail(ENOENT);
+    Attributes[Path] = Value;
+    return 1;
+  }
+  std::string RealLocation(const std::string &Path) override {
+    const auto it = RealLocations.find(Path);
+    return it == RealLocations.end() ? Path : it->second;
+  }
+  std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) override {
+    const auto it = DirectoryIds.find(Path);
+    return it == DirectoryIds.end() ? std::nullopt : std::optional(it->second);
+  }
+  bool MeansNameTaken(std::error_code Error) override { return Error.value() == EEXIST; }
+  bool MeansNothingThere(std::error_code Error) override { return Error.value() == ENOENT; }
+  bool MeansNoVersionResource(std::error_code Error) override {
+    return !Error || Error.value() == ENODATA;
+  }
 
   std::size_t ChunkReads = 0;
 

@@ -6,6 +6,7 @@
 #include "scan/wildcard.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <map>
@@ -47,6 +48,8 @@ public:
   void FailSearch(const std::string &Pattern) { failedSearches_.insert(Pattern); }
   /// GetFileVersionInfoA on \p Path returns 0.
   void FailVersionData(const std::string &Path) { failedVersionData_.insert(Path); }
+  /// GetFileVersionInfoSizeA on \p Path fails as on a file in use without sharing.
+  void FailOpen(const std::string &Path) { failedOpens_.insert(Path); }
 
   /// Every call made, one line each: the call's name and its text argument.
   const std::vector<std::string> &Calls() const { return calls_; }
@@ -57,6 +60,8 @@ public:
     calls_.push_back("FindFirstFileA " + Pattern);
     const std::size_t slash = Pattern.rfind('\\');
     const auto dir = dirs_.find(Pattern.substr(0, slash + 1));
+    // Injected failures are denied access; anything else found nothing there.
+    lastError_ = failedSearches_.count(Pattern) ? EACCES : ENOENT;
     if (slash == std::string::npos || dir == dirs_.end() || failedSearches_.count(Pattern))
       return kInvalidFindHandle;
     Search search{{}, 0};
@@ -91,7 +96,8 @@ public:
     calls_.push_back("GetFileVersionInfoSizeA " + FileName);
     Handle = 0;
     const auto it = versions_.find(FileName);
-    return it == versions_.end() ? 0 : it->second.reportedSize;
+    lastError_ = failedOpens_.count(FileName) ? EACCES : ENODATA;
+    return it == versions_.end() || failedOpens_.count(FileName) ? 0 : it->second.reportedSize;
   }
   std::int32_t GetFileVersionInfoA(const std::string &FileName, std::uint32_t, std::uint32_t Size,
                                    void *Data) override {
@@ -103,7 +109,7 @@ public:
     std::memcpy(Data, block.data(), std::min<std::size_t>(block.size(), Size));
     return 1;
   }
-  std::error_code LastError() override { return {}; }
+  std::error_code LastError() override { return {lastError_, std::generic_category()}; }
 
 private:
   static constexpr std::uint32_t kFileAttributeArchive = 0x20;
@@ -148,6 +154,8 @@ private:
   std::set<std::string> failedAttributes_;
   std::set<std::string> failedSearches_;
   std::set<std::string> failedVersionData_;
+  std::set<std::string> failedOpens_;
+  int lastError_ = 0;
   std::map<FindHandle, Search> searches_;
   FindHandle nextHandle_ = 1;
   std::size_t mostOpen_ = 0;

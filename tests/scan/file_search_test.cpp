@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -183,6 +185,42 @@ TEST(FindFilesApiTest, TreesBeyondSixteenBitCountsAreSearchedToTheirEnd) {
   EXPECT_EQ(r.dirCount, kDirs + 1);
   ASSERT_EQ(r.rows.size(), static_cast<std::size_t>(kFiles + 1));
   EXPECT_EQ(r.rows.back(), "C:\\Big\\Many\\d32999\\last.exe");
+}
+
+TEST(FindFilesApiTest, ADirectoryReachedAgainIsNotSearchedAgain) {
+  // Sys\a and Sys\b lead back to Sys, Sys\Sub\again to Sub: as links would, they show their
+  // target's entries, and the search would branch at every level.
+  FakeScanOs os;
+  os.AddFile("C:\\Sys\\x.exe");
+  os.AddFile("C:\\Sys\\a\\x.exe");
+  os.AddFile("C:\\Sys\\Sub\\y.exe");
+  os.AddFile("C:\\Sys\\Sub\\again\\y.exe");
+  os.AddFile("C:\\Sys\\b\\x.exe");
+  const std::map<std::string, DirectoryId> ids = {{"C:\\Sys\\", {1, 1}},
+                                                  {"C:\\Sys\\a\\", {1, 1}},
+                                                  {"C:\\Sys\\b\\", {1, 1}},
+                                                  {"C:\\Sys\\Sub\\", {1, 2}},
+                                                  {"C:\\Sys\\Sub\\again\\", {1, 2}}};
+  std::vector<std::string> identified;
+  const DirectoryIdentifier identify = [&](const std::string &Dir) -> std::optional<DirectoryId> {
+    identified.push_back(Dir);
+    const auto it = ids.find(Dir);
+    return it == ids.end() ? std::nullopt : std::optional(it->second);
+  };
+  RowRecorder list;
+  std::string path = "C:\\Sys";
+  std::int64_t files = 0;
+  std::int64_t dirs = 0;
+  FindFilesAPI(os, path, "*.exe", files, dirs, list, identify);
+  EXPECT_EQ(list.Rows(), (Rows{"C:\\Sys\\x.exe", "C:\\Sys\\Sub\\y.exe"}));
+  EXPECT_EQ(identified, (Rows{"C:\\Sys\\", "C:\\Sys\\a\\", "C:\\Sys\\Sub\\",
+                              "C:\\Sys\\Sub\\again\\", "C:\\Sys\\b\\"}));
+  // A directory that cannot be identified is searched as before.
+  list = RowRecorder();
+  path = "C:\\Sys";
+  FindFilesAPI(os, path, "*.exe", files, dirs, list,
+               [](const std::string &) { return std::optional<DirectoryId>(); });
+  EXPECT_EQ(list.Rows().size(), 5u);
 }
 
 TEST(StripNullsTest, CutsAtTheFirstNulAndLeavesTheArgumentEqualToTheResult) {
