@@ -62,6 +62,22 @@ int ScreenDpi() {
   return dpi > 0 ? dpi : 96;
 }
 
+/// \p Text in the code page of the narrow calls, the way they take file names.
+std::string ToCodePage(std::wstring_view Text) {
+  if (Text.empty())
+    return {};
+  const auto units = static_cast<int>(Text.size());
+  const int bytes =
+      ::WideCharToMultiByte(CP_ACP, 0, Text.data(), units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0)
+    return {};
+  std::string narrow(static_cast<std::size_t>(bytes), '\0');
+  const int written =
+      ::WideCharToMultiByte(CP_ACP, 0, Text.data(), units, narrow.data(), bytes, nullptr, nullptr);
+  narrow.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return narrow;
+}
+
 } // namespace
 
 void StaticLabel::Attach(HWND Window, bool Visible) {
@@ -105,18 +121,23 @@ void ListBoxControl::SetListIndex(std::int64_t Index) {
 }
 
 std::string ListBoxControl::Text() const {
-  const LRESULT row = ::SendMessageA(window_, LB_GETCURSEL, 0, 0);
+  const LRESULT row = ::SendMessageW(window_, LB_GETCURSEL, 0, 0);
   if (row == LB_ERR)
     return {};
-  const LRESULT length = ::SendMessageA(window_, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
+  // Read in the wide form, whose length counts exactly what LB_GETTEXT writes. The narrow
+  // length is no bound: it may count one byte for a character that the code page (UTF-8 here)
+  // spells in three.
+  const LRESULT length = ::SendMessageW(window_, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
   if (length == LB_ERR)
     return {};
   // Room for the terminating NUL that LB_GETTEXT writes after the text.
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const LRESULT copied = ::SendMessageA(window_, LB_GETTEXT, static_cast<WPARAM>(row),
-                                        reinterpret_cast<LPARAM>(text.data()));
-  text.resize(copied == LB_ERR || copied > length ? 0 : static_cast<std::size_t>(copied));
-  return text;
+  std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+  const LRESULT copied = ::SendMessageW(window_, LB_GETTEXT, static_cast<WPARAM>(row),
+                                        reinterpret_cast<LPARAM>(wide.data()));
+  if (copied == LB_ERR || copied > length)
+    return {};
+  wide.resize(static_cast<std::size_t>(copied));
+  return ToCodePage(wide);
 }
 
 FrmVorseFix::FrmVorseFix(FormPlatform Platform) : form_(*this, Platform) {}
