@@ -78,6 +78,21 @@ std::string ToCodePage(std::wstring_view Text) {
   return narrow;
 }
 
+/// Throws away the keys and clicks that waited in the queue while the run kept it: typed
+/// ahead, an Enter or a Space would answer the box about to open (and OK at "Reboot Notice"
+/// restarts Windows by force) before the user has read it.
+void DiscardQueuedInput() {
+  constexpr std::pair<UINT, UINT> kInputRanges[] = {
+      {WM_KEYFIRST, WM_KEYLAST},
+      {WM_MOUSEFIRST, WM_MOUSELAST},
+      {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
+  };
+  MSG message;
+  for (const auto &[first, last] : kInputRanges)
+    while (::PeekMessageA(&message, nullptr, first, last, PM_REMOVE) != 0) {
+    }
+}
+
 } // namespace
 
 void StaticLabel::Attach(HWND Window, bool Visible) {
@@ -196,6 +211,7 @@ int FrmVorseFix::MessageLoop() {
 
 std::int32_t FrmVorseFix::MsgBox(const std::string &Text, std::uint32_t Style,
                                  const std::string &Title) {
+  DiscardQueuedInput();
   return ::MessageBoxA(hwnd_, Text.c_str(), Title.c_str(), Style);
 }
 
@@ -326,11 +342,14 @@ void FrmVorseFix::CmdFFix_Click() {
 }
 
 void FrmVorseFix::CmdExit_Click() {
-  ::DestroyWindow(hwnd_);
+  // As the close box: another program can send the click during a run, which must not lose
+  // its window under it.
+  if (OnClose())
+    ::DestroyWindow(hwnd_);
 }
 
 bool FrmVorseFix::OnClose() {
-  // A close sent by another program during a run takes effect when the run is over.
+  // A close (or Exit) sent by another program during a run takes effect when the run is over.
   if (!running_)
     return true;
   closeRequested_ = true;
