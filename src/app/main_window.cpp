@@ -385,6 +385,7 @@ template <typename Fn> bool FrmVorseFix::Guard(std::string_view Step, Fn &&Handl
 
 void FrmVorseFix::Fail(const std::string &Message) {
   exitCode_ = 1;
+  DiscardQueuedInput();
   ::MessageBoxA(hwnd_, Message.c_str(), std::string(kFormCaption).c_str(), MB_OK | MB_ICONERROR);
 }
 
