@@ -222,7 +222,8 @@ void FrmVorseFix::KeepAlive() {
   lastKeepAlive_ = now;
   // Looking at the queue is what tells Windows that the thread is alive, so the window is not
   // marked "Not Responding". PM_NOREMOVE leaves clicks and keys in the queue until the run is
-  // over; only messages that other threads send are delivered here.
+  // over (or a message box opens, which throws them away first); only messages that other
+  // threads send are delivered here.
   MSG message;
   ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
   // Paint what the run has changed (new rows, the selection) without invalidating anything.
