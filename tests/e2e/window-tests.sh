@@ -81,7 +81,9 @@ busy_run_setup() {
   local system="$1/drive_c/windows/system32" i
   cp "$build/tests/samples/kern32.exe" "$system/kern32.exe"
   mkdir -p "$system/vorse busy"
-  for i in $(seq 400); do cp "$build/tests/samples/near_space.exe" "$system/vorse busy/p$i.exe"; done
+  for i in $(seq 400); do
+    cp "$build/tests/samples/near_space.exe" "$system/vorse busy/p$i.exe"
+  done
 }
 # Enter and Space typed during the run are thrown away before "Reboot Notice" opens, so the box
 # waits for an answer (OK would restart the prefix by force). Exit sent during a run ends the
