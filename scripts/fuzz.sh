@@ -8,6 +8,10 @@ cd "$(dirname "$0")/.."
 root=${VORSE_BUILD_ROOT:-build}
 build="$root/fuzz"
 seconds=${VORSE_FUZZ_SECONDS:-45}
+# Inputs up to 256 KiB, far past the largest seed. len_control=0 offers the whole length from
+# the start; libFuzzer's default would creep up from the seeds' size by a few bytes at a time
+# and never get far in a bounded run.
+max_len=$((256 * 1024))
 
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target pe_locate_fuzz version_entries_fuzz \
@@ -33,7 +37,8 @@ status=0
 run() {
   local target=$1 dir=$2 log="$build/$1.log"
   if "$build/tools/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$dir" >"$log" 2>&1; then
+    -max_len="$max_len" -len_control=0 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/$target-" "$dir" >"$log" 2>&1; then
     local runs
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "result: fuzz $target: ${runs:-?} inputs in ${seconds}s, no crash"

@@ -15,6 +15,9 @@ mkdir -p "$VORSE_WINE_ROOT/home"
 # No debugger, no crash dialog, no menu or desktop entries, no Mono or Gecko prompts: any of
 # them would hang an unattended run.
 export WINEDEBUG=-all
+# Wine reads Unix file names and command lines in the locale's character set: a run without a
+# UTF-8 locale would see the tests' non-ASCII file names as other names.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export HOME="$VORSE_WINE_ROOT/home"
 export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"

@@ -50,6 +50,11 @@ public:
   /// Throws RuntimeError naming the file and the reason when it cannot be written.
   virtual void AppendLines(const std::string &Path, const std::string &Lines) = 0;
   virtual void WriteNewFile(const std::string &Path, const std::string &Lines) = 0;
+  /// Writes \p Lines to a new file beside \p Path (nothing standing at its name, a link
+  /// included, is opened) and puts it in Path's place only once it is whole. Throws
+  /// RuntimeError naming the file and the reason when it cannot; the old file then stays as it
+  /// was.
+  virtual void ReplaceWithLines(const std::string &Path, const std::string &Lines) = 0;
   /// Why the last failed call of this thread failed, for reports that name the reason.
   virtual std::error_code LastError() = 0;
 

@@ -2,6 +2,7 @@
 // no delayed deletion and no shell to start, so those calls fail the way the Win32 calls fail;
 // the file operations work on the local file system.
 #include "app/app_os.h"
+#include "app/runtime_error.h"
 #include "app/text_file.h"
 #include "scan/scan_errors.h"
 #include "scan/scan_os.h"
@@ -89,6 +90,22 @@ public:
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
     WriteTextFile(Path, "wb", Lines);
   }
+  void ReplaceWithLines(const std::string &Path, const std::string &Lines) override {
+    // mkstemp creates its file with O_EXCL, so a link planted at the name is never followed.
+    std::string temporary = Path + ".XXXXXX";
+    ScopedFd file(::mkstemp(temporary.data()));
+    if (!file)
+      throw RuntimeError("Cannot create a file beside " + Path + ": " + ErrnoText());
+    struct stat old;
+    if (::stat(Path.c_str(), &old) == 0)
+      ::fchmod(file.get(), old.st_mode & 07777);
+    const bool whole = WriteAll(file.get(), Lines.data(), Lines.size()) && ::fsync(file.get()) == 0;
+    if (!whole || ::close(file.release()) != 0 || ::rename(temporary.c_str(), Path.c_str()) != 0) {
+      const std::string reason = ErrnoText();
+      ::unlink(temporary.c_str());
+      throw RuntimeError("Cannot write " + Path + ": " + reason);
+    }
+  }
   std::error_code LastError() override { return {errno, std::generic_category()}; }
 
   // A file without any write permission stands for a read-only one.
@@ -118,6 +135,7 @@ public:
   }
 
 private:
+  static std::string ErrnoText() { return std::generic_category().message(errno); }
   static std::uint32_t Unsupported() {
     errno = ENOSYS;
     return 0;

@@ -1,5 +1,6 @@
 // AppOs for Windows: generic Win32 code only, each method one call of the same name.
 #include "app/app_os.h"
+#include "app/runtime_error.h"
 #include "app/text_file.h"
 #include "scan/scan_errors.h"
 #include "sysutil/win32_support.h"
@@ -72,6 +73,31 @@ public:
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
     WriteTextFile(Path, "wb", Lines);
   }
+  void ReplaceWithLines(const std::string &Path, const std::string &Lines) override {
+    std::string temporary;
+    win32::ScopedFileHandle file(CreateBeside(Path, temporary));
+    if (!file)
+      throw RuntimeError("Cannot create a file beside " + Path + ": " +
+                         win32::LastError().message());
+    DWORD written = 0;
+    bool whole = Lines.size() <= MAXDWORD &&
+                 ::WriteFile(file.get(), Lines.data(), static_cast<DWORD>(Lines.size()), &written,
+                             nullptr) != 0 &&
+                 written == Lines.size() && ::FlushFileBuffers(file.get()) != 0;
+    std::error_code reason = win32::LastError();
+    file.reset();
+    // Renaming over the old file replaces it in one step; a link standing there is replaced,
+    // not followed.
+    if (whole && ::MoveFileExA(temporary.c_str(), Path.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+      whole = false;
+      reason = win32::LastError();
+    }
+    if (!whole) {
+      ::DeleteFileA(temporary.c_str());
+      throw RuntimeError("Cannot write " + Path + ": " + reason.message());
+    }
+  }
   std::error_code LastError() override { return win32::LastError(); }
 
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
@@ -92,6 +118,25 @@ public:
     // The 9x family answers "file not found" for a listed file without a version resource; on
     // the NT family the file has gone since it was listed, and there is nothing to examine.
     return vorse::MeansNoVersionResource(Error) || Error.value() == ERROR_FILE_NOT_FOUND;
+  }
+
+private:
+  /// Creates a new file beside \p Path under a name of its own, which goes into \p Name.
+  /// CREATE_NEW opens nothing that stands at a name already, a link included: such a name is
+  /// passed over.
+  static HANDLE CreateBeside(const std::string &Path, std::string &Name) {
+    constexpr int kAttempts = 100;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      Name = Path + "." + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(attempt) +
+             ".tmp";
+      const HANDLE file = ::CreateFileA(Name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+      const DWORD error = ::GetLastError();
+      if (file != INVALID_HANDLE_VALUE ||
+          (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS))
+        return file;
+    }
+    return INVALID_HANDLE_VALUE;
   }
 };
 

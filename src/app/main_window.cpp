@@ -62,6 +62,37 @@ int ScreenDpi() {
   return dpi > 0 ? dpi : 96;
 }
 
+/// \p Text in the code page of the narrow calls, the way they take file names.
+std::string ToCodePage(std::wstring_view Text) {
+  if (Text.empty())
+    return {};
+  const auto units = static_cast<int>(Text.size());
+  const int bytes =
+      ::WideCharToMultiByte(CP_ACP, 0, Text.data(), units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0)
+    return {};
+  std::string narrow(static_cast<std::size_t>(bytes), '\0');
+  const int written =
+      ::WideCharToMultiByte(CP_ACP, 0, Text.data(), units, narrow.data(), bytes, nullptr, nullptr);
+  narrow.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return narrow;
+}
+
+/// Throws away the keys and clicks that waited in the queue while the run kept it: typed
+/// ahead, an Enter or a Space would answer the box about to open (and OK at "Reboot Notice"
+/// restarts Windows by force) before the user has read it.
+void DiscardQueuedInput() {
+  constexpr std::pair<UINT, UINT> kInputRanges[] = {
+      {WM_KEYFIRST, WM_KEYLAST},
+      {WM_MOUSEFIRST, WM_MOUSELAST},
+      {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
+  };
+  MSG message;
+  for (const auto &[first, last] : kInputRanges)
+    while (::PeekMessageA(&message, nullptr, first, last, PM_REMOVE) != 0) {
+    }
+}
+
 } // namespace
 
 void StaticLabel::Attach(HWND Window, bool Visible) {
@@ -105,18 +136,23 @@ void ListBoxControl::SetListIndex(std::int64_t Index) {
 }
 
 std::string ListBoxControl::Text() const {
-  const LRESULT row = ::SendMessageA(window_, LB_GETCURSEL, 0, 0);
+  const LRESULT row = ::SendMessageW(window_, LB_GETCURSEL, 0, 0);
   if (row == LB_ERR)
     return {};
-  const LRESULT length = ::SendMessageA(window_, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
+  // Read in the wide form, whose length counts exactly what LB_GETTEXT writes. The narrow
+  // length is no bound: it may count one byte for a character that the code page (UTF-8 here)
+  // spells in three.
+  const LRESULT length = ::SendMessageW(window_, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
   if (length == LB_ERR)
     return {};
   // Room for the terminating NUL that LB_GETTEXT writes after the text.
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const LRESULT copied = ::SendMessageA(window_, LB_GETTEXT, static_cast<WPARAM>(row),
-                                        reinterpret_cast<LPARAM>(text.data()));
-  text.resize(copied == LB_ERR || copied > length ? 0 : static_cast<std::size_t>(copied));
-  return text;
+  std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+  const LRESULT copied = ::SendMessageW(window_, LB_GETTEXT, static_cast<WPARAM>(row),
+                                        reinterpret_cast<LPARAM>(wide.data()));
+  if (copied == LB_ERR || copied > length)
+    return {};
+  wide.resize(static_cast<std::size_t>(copied));
+  return ToCodePage(wide);
 }
 
 FrmVorseFix::FrmVorseFix(FormPlatform Platform) : form_(*this, Platform) {}
@@ -175,6 +211,7 @@ int FrmVorseFix::MessageLoop() {
 
 std::int32_t FrmVorseFix::MsgBox(const std::string &Text, std::uint32_t Style,
                                  const std::string &Title) {
+  DiscardQueuedInput();
   return ::MessageBoxA(hwnd_, Text.c_str(), Title.c_str(), Style);
 }
 
@@ -185,7 +222,8 @@ void FrmVorseFix::KeepAlive() {
   lastKeepAlive_ = now;
   // Looking at the queue is what tells Windows that the thread is alive, so the window is not
   // marked "Not Responding". PM_NOREMOVE leaves clicks and keys in the queue until the run is
-  // over; only messages that other threads send are delivered here.
+  // over (or a message box opens, which throws them away first); only messages that other
+  // threads send are delivered here.
   MSG message;
   ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
   // Paint what the run has changed (new rows, the selection) without invalidating anything.
@@ -305,11 +343,14 @@ void FrmVorseFix::CmdFFix_Click() {
 }
 
 void FrmVorseFix::CmdExit_Click() {
-  ::DestroyWindow(hwnd_);
+  // As the close box: another program can send the click during a run, which must not lose
+  // its window under it.
+  if (OnClose())
+    ::DestroyWindow(hwnd_);
 }
 
 bool FrmVorseFix::OnClose() {
-  // A close sent by another program during a run takes effect when the run is over.
+  // A close (or Exit) sent by another program during a run takes effect when the run is over.
   if (!running_)
     return true;
   closeRequested_ = true;
@@ -345,6 +386,7 @@ template <typename Fn> bool FrmVorseFix::Guard(std::string_view Step, Fn &&Handl
 
 void FrmVorseFix::Fail(const std::string &Message) {
   exitCode_ = 1;
+  DiscardQueuedInput();
   ::MessageBoxA(hwnd_, Message.c_str(), std::string(kFormCaption).c_str(), MB_OK | MB_ICONERROR);
 }
 

@@ -62,8 +62,10 @@ void AddWininitLine(AppOs &App, const std::string &WinDir, const std::string &Sh
     return;
   }
   const WininitEdit edit = PlanWininitLine(ReadWholeFile(App, ini), line);
+  // A rewrite goes into a new file that takes the old one's place only once it is whole: a
+  // failed write keeps the lines other programs have scheduled.
   if (edit.Rewrite)
-    App.WriteNewFile(ini, edit.Text);
+    App.ReplaceWithLines(ini, edit.Text);
   else
     App.AppendLines(ini, edit.Text);
 }

@@ -12,9 +12,6 @@
 #include <cstddef>
 
 namespace vorse {
-namespace {
-
-/// Writes all of [Data, Data + Size) to \p Fd; false on a failed write.
 bool WriteAll(int Fd, const char *Data, std::size_t Size) {
   while (Size > 0) {
     const ssize_t written = ::write(Fd, Data, Size);
@@ -29,8 +26,6 @@ bool WriteAll(int Fd, const char *Data, std::size_t Size) {
   }
   return true;
 }
-
-} // namespace
 
 ScopedFd::~ScopedFd() {
   if (fd_ < 0)

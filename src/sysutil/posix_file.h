@@ -1,6 +1,7 @@
 // Plain-descriptor file helpers shared by the POSIX bodies of the app and scanner seams.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vorse {
@@ -34,6 +35,9 @@ enum class AtLink { Follow, Refuse };
 /// Opens \p Path read-only, but only a regular file: anything else (a named pipe, a device, a
 /// directory) fails with errno EOPNOTSUPP. Never waits on a named pipe with no writer.
 ScopedFd OpenRegularFd(const std::string &Path, AtLink Link = AtLink::Follow);
+
+/// Writes all of [Data, Data + Size) to \p Fd; false, with errno set, on a failed write.
+bool WriteAll(int Fd, const char *Data, std::size_t Size);
 
 /// Copies every byte from the current position of \p From to \p To; false, with errno set, on
 /// a failed read or write.

@@ -14,7 +14,11 @@
 #include <string>
 
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace vorse {
@@ -115,6 +119,24 @@ TEST_F(AppOsDiskTest, TellsWhereAPathLeadsAndClearsAReadOnlyBit) {
   EXPECT_EQ(os_.GetFileAttributesA(PathOf("a.exe")) & kFileAttributeReadOnly, 0u);
 }
 
+TEST_F(AppOsDiskTest, AReplacementTakesTheFilesPlaceWholeAndLeavesNothingBeside) {
+  dir_.Write("wininit.ini", "[rename]\r\nNUL=A\r\n[x]\r\n");
+  os_.ReplaceWithLines(PathOf("wininit.ini"), "[rename]\r\nNUL=A\r\nNUL=B\r\n[x]\r\n");
+  EXPECT_EQ(dir_.Read("wininit.ini"), "[rename]\r\nNUL=A\r\nNUL=B\r\n[x]\r\n");
+
+  // A folder in the file's place cannot be replaced: the error names it, nothing is left over.
+  fs::create_directory(dir_.Root() / "folder.ini");
+  try {
+    os_.ReplaceWithLines(PathOf("folder.ini"), "NUL=B\r\n");
+    FAIL() << "no error";
+  } catch (const RuntimeError &error) {
+    EXPECT_NE(std::string(error.what()).find(PathOf("folder.ini")), std::string::npos)
+        << error.what();
+  }
+  EXPECT_TRUE(fs::is_directory(dir_.Root() / "folder.ini"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Root()), fs::directory_iterator()), 2);
+}
+
 #ifdef _WIN32
 TEST_F(AppOsDiskTest, QuarantinesARealFileOnceAndSchedulesItForDeletion) {
   // Every Windows these tests run on is of the NT family: the registration is real.
@@ -144,6 +166,34 @@ TEST_F(AppOsDiskTest, PosixHasNoWindowsToAskOrRestart) {
   EXPECT_EQ(os_.MoveFileExA(PathOf("a.exe"), nullptr, kMoveFileDelayUntilReboot), 0);
   EXPECT_TRUE(dir_.Exists("a.exe"));
   EXPECT_LE(os_.ShellExecuteA(0, "open", "rundll32.exe", "", "", 3), 32);
+}
+
+TEST_F(AppOsDiskTest, AReplacementFollowsNoLinkAndKeepsTheOldFileOnAFullDisk) {
+  dir_.Write("elsewhere", "not ours");
+  ASSERT_EQ(symlink(PathOf("elsewhere").c_str(), PathOf("linked.ini").c_str()), 0);
+  os_.ReplaceWithLines(PathOf("linked.ini"), "NUL=B\r\n");
+  EXPECT_EQ(dir_.Read("elsewhere"), "not ours");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_.Root() / "linked.ini")));
+  EXPECT_EQ(dir_.Read("linked.ini"), "NUL=B\r\n");
+
+  // The file-size limit stands in for a full disk: the write stops after 8 bytes.
+  dir_.Write("wininit.ini", "[rename]\r\nNUL=A\r\n[x]\r\n");
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{8, limit.rlim_max};
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  try {
+    os_.ReplaceWithLines(PathOf("wininit.ini"), std::string(100, 'x'));
+  } catch (const RuntimeError &e) {
+    error = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_NE(error.find(PathOf("wininit.ini")), std::string::npos) << error;
+  EXPECT_EQ(dir_.Read("wininit.ini"), "[rename]\r\nNUL=A\r\n[x]\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Root()), fs::directory_iterator()), 3);
 }
 
 TEST_F(AppOsDiskTest, NamedPipesAreNeitherCopiedNorReadAndNeverWaitedOn) {

@@ -414,13 +414,20 @@ TEST_F(FindAndFixTest, AWininitWithALaterSectionGetsTheLineInsideItsRenameSectio
   form_.CmdFFix_Click();
   EXPECT_EQ(app_.Files[kIni], "[rename]\r\nNUL=C:\\OLD.EXE\r\nNUL=SHORT " + kSys +
                                   "\\evil.exe\r\n[other]\r\nkey=value\r\n");
-  EXPECT_EQ(AppCalls("WriteNewFile").size(), 1u);
   EXPECT_TRUE(AppCalls("AppendLines").empty());
 
+  // A write that fails part-way leaves every pending line of the file as it was.
+  const std::string before = app_.Files[kIni];
+  app_.FailedWrites = {kIni};
+  EXPECT_THROW(form_.CmdFFix_Click(), RuntimeError);
+  EXPECT_EQ(app_.Files[kIni], before);
+
   // A wininit.ini that cannot be read is not rewritten blind: the run ends naming it.
+  app_.FailedWrites.clear();
   app_.UnreadableSources = {kIni};
   EXPECT_THROW(form_.CmdFFix_Click(), RuntimeError);
-  EXPECT_EQ(AppCalls("WriteNewFile").size(), 1u);
+  EXPECT_EQ(AppCalls("ReplaceWithLines").size(), 2u);
+  EXPECT_TRUE(AppCalls("WriteNewFile").empty());
 }
 
 TEST_F(FindAndFixTest, AnUnwritableWininitEndsTheRunNamingTheFile) {

@@ -24,7 +24,8 @@ system_dirs=(system32)
 
 # Planted in each system directory: path below it | sample | verdict. Two infected files share a
 # name but not their bytes; the near-misses stay; an infected file that is no "*.exe" is not even
-# listed. The long names have short forms that differ from them.
+# listed. The long names have short forms that differ from them. A CJK name takes three bytes a
+# character in the UTF-8 code page of the narrow calls: its row, copy and schedule stay whole.
 plants() {
   cat <<'EOF'
 kern32.exe|kern32|infected
@@ -36,6 +37,7 @@ Vorse Cache/key_lowercase.exe|key_lowercase|clean
 Vorse Cache/two_tables_wrong_first.exe|two_tables_wrong_first|clean
 Vorse Cache/kern32.dll|kern32|unlisted
 Vorse Cache/Deeper Level/LongInfectedName.exe|kern32_upper|infected
+ウイルス検査.exe|kern32|infected
 EOF
 }
 
@@ -47,6 +49,7 @@ kern32.exe|kern32
 kern32 (2).exe|wowex32_mixed
 wowex32.exe|wowex32
 LongInfectedName.exe|kern32_upper
+ウイルス検査.exe|kern32
 EOF
 }
 

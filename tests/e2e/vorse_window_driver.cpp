@@ -23,6 +23,11 @@
 //   answer-msgbox ok|cancel  press that button of the box titled TITLE, wait until the box is
 //                          gone, then wait-idle and print its state; when the program has
 //                          ended: gone (exit code N)
+//   type-ahead             press "Find and Fix" and, while the run is busy, type Enter and
+//                          Space with SendInput; then print the state once idle, and again a
+//                          second later when it has changed ("prompt, then gone")
+//   exit-during-run        press "Find and Fix" and, while the run is busy, send the click of
+//                          "E&xit" as another program can; then print the state as type-ahead
 //   exit-button | exit-alt-x | exit-close-box
 //                          end the program by pressing "E&xit", by the keys Alt+X, or by the
 //                          close box; check that the process ends with exit code 0
@@ -232,14 +237,24 @@ std::string WaitIdle(const Form &F, const Options &Opts) {
   const WPARAM marker = 1000 + (::GetTickCount() % 20000);
   if (::PostMessageW(F.List1, LB_SETHORIZONTALEXTENT, marker, 0) == 0)
     return "gone";
+  // The program may end between a look at the window and a message to it.
+  const auto sendUnlessGone = [&](UINT Message, WPARAM WParam) -> std::optional<LRESULT> {
+    try {
+      return Send(F.List1, Message, WParam);
+    } catch (const DriverError &) {
+      if (::IsWindow(F.List1))
+        throw;
+      return std::nullopt;
+    }
+  };
   bool gone = false;
   WaitFor(Opts, "the window to finish its handler", [&] {
-    gone = !::IsWindow(F.List1);
-    return gone || static_cast<WPARAM>(Send(F.List1, LB_GETHORIZONTALEXTENT)) == marker;
+    const std::optional<LRESULT> extent = sendUnlessGone(LB_GETHORIZONTALEXTENT, 0);
+    gone = !extent;
+    return gone || static_cast<WPARAM>(*extent) == marker;
   });
-  if (gone)
+  if (gone || !sendUnlessGone(LB_SETHORIZONTALEXTENT, 0))
     return "gone";
-  Send(F.List1, LB_SETHORIZONTALEXTENT, 0);
   if (FindBox(F, kRebootNotice) != nullptr)
     return "prompt";
   if (FindBox(F, Widen(kFormCaption)) != nullptr)
@@ -679,6 +694,73 @@ int HoldFile(const std::vector<std::string> &Args) {
   return 0;
 }
 
+/// Presses "Find and Fix" and waits until the run is busy: the search has listed a row. The
+/// run answers sent messages (not posted ones) while it works.
+void StartRun(const Form &F, const Options &Opts) {
+  ::PostMessageW(F.CmdFFix, BM_CLICK, 0, 0);
+  WaitFor(Opts, "the run to list a row", [&] { return Send(F.List1, LB_GETCOUNT) > 0; });
+}
+
+/// Throws when the run was over before the step that must happen during it.
+void ExpectRunBusy(const Form &F, const char *Step) {
+  if (FindBox(F, kRebootNotice) != nullptr)
+    throw DriverError{std::string("the run ended before ") + Step +
+                      "; plant more files to keep it busy"};
+}
+
+/// The state once the window is idle again, and again a second later: a box that typed-ahead
+/// keys answer is gone by then.
+void PrintSettledState(const Form &F, const Options &Opts) {
+  const std::string state = WaitIdle(F, Opts);
+  ::Sleep(1000);
+  const std::string later = WaitIdle(F, Opts);
+  std::printf("%s\n", state == later ? state.c_str() : (state + ", then " + later).c_str());
+}
+
+/// Enter and Space as the keyboard types them, three times each, to the foreground window.
+void TypeEnterAndSpace() {
+  std::vector<INPUT> keys;
+  for (int i = 0; i < 3; ++i) {
+    for (const WORD key : {WORD{VK_RETURN}, WORD{VK_SPACE}}) {
+      for (const DWORD flags : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = flags;
+        keys.push_back(input);
+      }
+    }
+  }
+  if (::SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)) != keys.size())
+    throw DriverError{"SendInput failed: " + win32::LastError().message()};
+}
+
+/// type-ahead: presses "Find and Fix" and types Enter and Space while the run is busy.
+int TypeAhead(const Options &Opts) {
+  const Form form = FindForm(Opts);
+  WaitIdle(form, Opts);
+  ::SetForegroundWindow(form.Window);
+  StartRun(form, Opts);
+  TypeEnterAndSpace();
+  ExpectRunBusy(form, "the keys were typed");
+  PrintSettledState(form, Opts);
+  return 0;
+}
+
+/// exit-during-run: presses "Find and Fix" and, while the run is busy, sends the click of
+/// "E&xit" as another program can.
+int ExitDuringRun(const Options &Opts) {
+  const Form form = FindForm(Opts);
+  WaitIdle(form, Opts);
+  StartRun(form, Opts);
+  Send(form.Window, WM_COMMAND, MAKEWPARAM(IDC_CMDEXIT, BN_CLICKED),
+       reinterpret_cast<LPARAM>(form.CmdExit));
+  ExpectRunBusy(form, "Exit was sent");
+  PrintSettledState(form, Opts);
+  return 0;
+}
+
 int Dispatch(const std::string &Command, const std::vector<std::string> &Args,
              const Options &Opts) {
   if (Command == "wait-window") {
@@ -715,6 +797,10 @@ int Dispatch(const std::string &Command, const std::vector<std::string> &Args,
     return ReadMsgBox(Opts);
   if (Command == "answer-msgbox")
     return AnswerMsgBox(Args, Opts);
+  if (Command == "type-ahead")
+    return TypeAhead(Opts);
+  if (Command == "exit-during-run")
+    return ExitDuringRun(Opts);
   if (Command == "exit-button" || Command == "exit-alt-x" || Command == "exit-close-box")
     return EndProgram(Command, Opts);
   if (Command == "hold-file")

@@ -29,6 +29,9 @@ public:
   /// every delayed move fails when MoveFails is set.
   std::set<std::string> UnreadableSources;
   std::set<std::string> ReadOnlyFiles;
+  /// Writes to these files fail part-way, as on a full disk: a file opened for writing from
+  /// empty is left empty, a replacement never takes the file's place.
+  std::set<std::string> FailedWrites;
   bool MoveFails = false;
 
   /// One line per call that changes something or is asked with arguments that matter.
@@ -111,6 +114,12 @@ public:
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
     Write(Path, Lines, false);
   }
+  void ReplaceWithLines(const std::string &Path, const std::string &Lines) override {
+    Calls.push_back("ReplaceWithLines " + Path);
+    if (ReadOnlyFiles.count(Path) || FailedWrites.count(Path))
+      throw RuntimeError("Cannot write " + Path + ": No space left on device");
+    Files[Path] = Lines;
+  }
   std::error_code LastError() override { return {lastError_, std::generic_category()}; }
 
   /// Attributes of the files; a file not here reports a plain file's.
@@ -170,6 +179,11 @@ private:
     Calls.push_back((Append ? "AppendLines " : "WriteNewFile ") + Path);
     if (ReadOnlyFiles.count(Path))
       throw RuntimeError("Cannot open " + Path + " for writing: Permission denied");
+    if (FailedWrites.count(Path)) {
+      if (!Append)
+        Files[Path].clear();
+      throw RuntimeError("Cannot write " + Path + ": No space left on device");
+    }
     Files[Path] = (Append ? Files[Path] : std::string()) + Lines;
   }
 
