@@ -15,9 +15,10 @@ export TZ=UTC LC_ALL=C
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH
 version=$(sed -n 's/^project(VorseFix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-if [ -n "${VORSE_SIGN_CERT:-}${VORSE_SIGN_KEY:-}" ]; then
-  [ -f "${VORSE_SIGN_CERT:-}" ] && [ -f "${VORSE_SIGN_KEY:-}" ] ||
-    { echo "dist: VORSE_SIGN_CERT and VORSE_SIGN_KEY must both name files" >&2; exit 2; }
+if [ -n "${VORSE_SIGN_CERT:-}${VORSE_SIGN_KEY:-}" ] &&
+  ! { [ -f "${VORSE_SIGN_CERT:-}" ] && [ -f "${VORSE_SIGN_KEY:-}" ]; }; then
+  echo "dist: VORSE_SIGN_CERT and VORSE_SIGN_KEY must both name files" >&2
+  exit 2
 fi
 
 echo "dist: building the import check (native-release)"

@@ -39,7 +39,8 @@ else
     target="$system32/${entry%%|*}"
     mkdir -p "$(dirname "$target")"
     cp "$build/tests/samples/${entry##*|}.exe" "$target"
-    echo "run:   C:\\windows\\system32\\${entry%%|*} (sample ${entry##*|})"
+    relative=${entry%%|*}
+    echo "run:   C:\\windows\\system32\\${relative//\//\\} (sample ${entry##*|})"
   done
 fi
 
