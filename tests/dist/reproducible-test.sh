@@ -18,7 +18,8 @@ for clone in "$first" "$second"; do
   fi
 done
 if ! diff "$first/dist/SHA256SUMS" "$second/dist/SHA256SUMS"; then
-  echo "FAIL: two builds of $(git rev-parse --short HEAD) gave different zips"
+  trap - EXIT
+  echo "FAIL: two builds of $(git rev-parse --short HEAD) gave different zips (kept in $work)"
   exit 1
 fi
 sed "s/^/result: same in both builds: /" "$first/dist/SHA256SUMS"
