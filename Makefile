@@ -1,14 +1,26 @@
-# The README's two commands. Both install what is missing first.
-.PHONY: run test bench deps
+# `make` alone lists the targets. Every target but help installs what is missing first.
+.PHONY: help run test dist bench deps
+
+help:
+	@echo "make run         build VorseFix.exe and open it under Wine, on a prefix with harmless"
+	@echo "                 stand-ins for infected files (make run CLEAN=1: an untouched prefix)"
+	@echo "make test        build every preset and run every test"
+	@echo "make dist        build the release zips, their SHA256SUMS and debug files in dist/"
+	@echo "                 (signed when VORSE_SIGN_CERT and VORSE_SIGN_KEY name PEM files)"
+	@echo "make bench       time vorsescan against YARA and a plain read of the same files"
+	@echo "make deps        install the Debian packages that building and testing need"
 
 deps:
 	@bash scripts/install-deps.sh
 
 run: deps
-	@bash scripts/run.sh
+	@VORSE_RUN_CLEAN="$(CLEAN)" bash scripts/run.sh
 
 test: deps
 	@bash scripts/test-all.sh
+
+dist: deps
+	@bash scripts/dist.sh
 
 bench: deps
 	@bash scripts/bench.sh

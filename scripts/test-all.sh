@@ -39,6 +39,10 @@ step native-tests ctest --test-dir "$root/native" --output-on-failure -j "$jobs"
 step fuzz bash scripts/fuzz.sh
 step windows-x86-build build windows-x86
 step windows-x64-build build windows-x64
+step imports bash scripts/check-imports.sh "$root/native/tools/imports/check_imports" \
+  "$root/windows-x86" "$root/windows-x64"
+step dist-sign bash tests/dist/sign-test.sh "$root/windows-x86"
+step dist-reproducible bash tests/dist/reproducible-test.sh
 step wine-x86 bash scripts/wine-tests.sh windows-x86
 step wine-x64 bash scripts/wine-tests.sh windows-x64
 

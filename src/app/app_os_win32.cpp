@@ -22,7 +22,7 @@ public:
     return ::GetWindowsDirectoryA(Buffer, Size);
   }
   std::uint32_t GetSystemWow64DirectoryA(char *Buffer, std::uint32_t Size) override {
-    return ::GetSystemWow64DirectoryA(Buffer, Size);
+    return win32::SystemWow64DirectoryA(Buffer, Size);
   }
   std::int32_t CreateDirectoryExA(const std::string &Template, const std::string &NewDir) override {
     return ::CreateDirectoryExA(Template.c_str(), NewDir.c_str(), nullptr);
@@ -50,9 +50,11 @@ public:
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
       return -1;
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(Offset);
-    if (!::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN))
+    // SetFilePointer with its high half rather than SetFilePointerEx, which the 9x family lacks.
+    LONG high = static_cast<LONG>(Offset >> 32);
+    if (::SetFilePointer(file.get(), static_cast<LONG>(Offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
+            INVALID_SET_FILE_POINTER &&
+        ::GetLastError() != NO_ERROR)
       return -1;
     const auto wanted = static_cast<DWORD>(std::min<std::size_t>(Out.size(), 1u << 30));
     DWORD read = 0;

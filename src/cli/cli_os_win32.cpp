@@ -119,8 +119,7 @@ public:
     // Only the 64-bit build looks at the 32-bit system directory, as the window does: a 32-bit
     // process sees that directory as its own system directory already.
     if constexpr (sizeof(void *) == 8) {
-      std::string wow64 = QueryDirectory(
-          [](char *Buffer, UINT Size) { return ::GetSystemWow64DirectoryA(Buffer, Size); });
+      std::string wow64 = QueryDirectory(win32::SystemWow64DirectoryA);
       if (!wow64.empty())
         roots.push_back(std::move(wow64));
     }

@@ -1,4 +1,4 @@
-// SHA-256 from the platform's own cryptography: CNG on Windows, libcrypto elsewhere.
+// SHA-256 from the platform's own cryptography: CryptoAPI on Windows, libcrypto elsewhere.
 #pragma once
 
 #include <array>

@@ -56,6 +56,28 @@ struct FindHandleTraits {
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 
+/// The kernel32 function \p Name as a pointer of type \p Fn, or null where this Windows lacks
+/// it. Functions newer than the oldest Windows the programs start on are looked up here rather
+/// than imported: an import that is missing stops the program before it runs at all.
+template <typename Fn> Fn Kernel32Function(const char *Name) {
+  const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
+  if (kernel32 == nullptr)
+    return nullptr;
+  // By way of void (*)(), the one function type that converts to any other without a warning.
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, Name)));
+}
+
+/// GetSystemWow64DirectoryA where kernel32 has it (XP and later, 0 on a system without a 32-bit
+/// subsystem); elsewhere 0 with ERROR_CALL_NOT_IMPLEMENTED, as there is no such directory.
+inline UINT SystemWow64DirectoryA(char *Buffer, UINT Size) {
+  const auto query = Kernel32Function<UINT(WINAPI *)(LPSTR, UINT)>("GetSystemWow64DirectoryA");
+  if (query == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return 0;
+  }
+  return query(Buffer, Size);
+}
+
 /// The calling thread's last Win32 error as an error_code whose message is the system's text.
 inline std::error_code LastError() {
   return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
