@@ -2,12 +2,12 @@
 #include "cli/cli_os.h"
 #include "cli/stdio_file.h"
 #include "sysutil/posix_file.h"
+#include "sysutil/posix_name.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace vorse {
@@ -15,12 +15,12 @@ namespace {
 
 class PosixCliOs final : public CliOs {
 public:
-  // The search joins names with "\"; a POSIX name holding "\" itself cannot be reached by it.
-  std::string NativePath(const std::string &SearchPath) override {
-    std::string native = SearchPath;
-    std::replace(native.begin(), native.end(), '\\', '/');
-    return native;
+  // Paths of any length are reached: each call below goes through PathAt.
+  std::string NativePath(const std::string &SearchPath) override { return ToPosixForm(SearchPath); }
+  std::string SearchPath(const std::string &NativePath) override {
+    return ToSearchForm(NativePath);
   }
+  std::size_t PathLimit() override { return 0; }
   std::vector<std::string> DefaultRoots() override { return {}; }
   bool StderrIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
   bool MeansNothingThere(std::error_code Error) override {
@@ -31,15 +31,17 @@ public:
     return Error == std::errc::no_message_available || Error == std::errc::is_a_directory;
   }
   std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
+    const PathAt at(NativePath(SearchPath));
     struct stat status {};
-    if (stat(NativePath(SearchPath).c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+    if (!at || fstatat(at.Dir(), at.Name(), &status, 0) != 0 || !S_ISDIR(status.st_mode))
       return std::nullopt;
     return DirectoryId{static_cast<std::uint64_t>(status.st_dev),
                        static_cast<std::uint64_t>(status.st_ino)};
   }
   bool Exists(const std::string &Path) override {
+    const PathAt at(Path);
     struct stat status {};
-    return lstat(Path.c_str(), &status) == 0;
+    return at && fstatat(at.Dir(), at.Name(), &status, AT_SYMLINK_NOFOLLOW) == 0;
   }
   std::error_code CreateDirectories(const std::string &Path) override {
     for (std::size_t end = Path.find('/', 1);; end = Path.find('/', end + 1)) {
@@ -62,7 +64,10 @@ public:
       return StreamError();
     // O_EXCL: an entry that appeared since the name was chosen is never overwritten. The copy
     // is kept from being run by anyone but its owner.
-    ScopedFd to(open(Target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    const PathAt target(Target);
+    ScopedFd to(
+        target ? openat(target.Dir(), target.Name(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+               : -1);
     if (!to)
       return StreamError();
     std::error_code error;
@@ -71,11 +76,12 @@ public:
     if (close(to.release()) != 0 && !error)
       error = StreamError();
     if (error)
-      unlink(Target.c_str());
+      unlinkat(target.Dir(), target.Name(), 0);
     return error;
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
-    if (unlink(Path.c_str()) != 0)
+    const PathAt at(Path);
+    if (!at || unlinkat(at.Dir(), at.Name(), 0) != 0)
       return StreamError();
     Outcome = RemoveOutcome::Removed;
     return {};

@@ -10,6 +10,8 @@
 #ifdef _WIN32
 #include <fstream>
 #else
+#include "sysutil/posix_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -326,19 +328,13 @@ class FileSource : public ByteSource {
 public:
   // O_NONBLOCK: opening a named pipe with no writer, or some devices, would otherwise wait
   // forever, and a tree can hold one under any name. It changes nothing for regular files.
-  explicit FileSource(const std::string &Path)
-      : fd_(open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+  FileSource(int Dir, const char *Name)
+      : fd_(openat(Dir, Name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
     struct stat status {};
-    if (fd_ >= 0 && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode))
+    if (fd_ && fstat(fd_.get(), &status) == 0 && S_ISREG(status.st_mode))
       size_ = static_cast<std::uint64_t>(status.st_size);
   }
-  FileSource(const FileSource &) = delete;
-  FileSource &operator=(const FileSource &) = delete;
-  ~FileSource() override {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return static_cast<bool>(fd_); }
   std::uint64_t Size() const override { return size_; }
   bool Read(std::uint64_t Offset, std::span<std::byte> Out) override {
     if (!RangeFits(size_, Offset, Out.size()))
@@ -346,7 +342,7 @@ public:
     std::size_t done = 0;
     while (done < Out.size()) {
       const ssize_t got =
-          pread(fd_, Out.data() + done, Out.size() - done, static_cast<off_t>(Offset + done));
+          pread(fd_.get(), Out.data() + done, Out.size() - done, static_cast<off_t>(Offset + done));
       if (got < 0 && errno == EINTR)
         continue;
       // A file that shrank under us ends the read as a failure, like any other.
@@ -358,7 +354,7 @@ public:
   }
 
 private:
-  int fd_;
+  ScopedFd fd_;
   std::uint64_t size_ = 0;
 };
 
@@ -418,11 +414,31 @@ std::optional<std::vector<std::byte>> LocateVersionBlock(ByteSource &File) {
   return block;
 }
 
+#ifdef _WIN32
+
 std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path) {
   FileSource source(Path);
   if (!source.IsOpen())
     return std::nullopt;
   return LocateVersionBlock(source);
 }
+
+#else
+
+std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path) {
+  const PathAt at(Path);
+  if (!at)
+    return std::nullopt;
+  return ReadVersionBlockAt(at.Dir(), at.Name());
+}
+
+std::optional<std::vector<std::byte>> ReadVersionBlockAt(int Dir, const char *Name) {
+  FileSource source(Dir, Name);
+  if (!source.IsOpen())
+    return std::nullopt;
+  return LocateVersionBlock(source);
+}
+
+#endif
 
 } // namespace vorse

@@ -42,6 +42,12 @@ std::optional<std::vector<std::byte>> LocateVersionBlock(ByteSource &File);
 
 /// LocateVersionBlock on the file at \p Path, reading only the bytes it needs. Nothing when the
 /// file cannot be opened (on POSIX, errno then says why) or holds no version block.
+/// On POSIX \p Path may be longer than the system's path limit.
 std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path);
+
+#ifndef _WIN32
+/// ReadVersionBlock on the entry \p Name of the open directory \p Dir.
+std::optional<std::vector<std::byte>> ReadVersionBlockAt(int Dir, const char *Name);
+#endif
 
 } // namespace vorse

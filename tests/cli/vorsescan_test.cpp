@@ -32,6 +32,10 @@ public:
   std::string NativePath(const std::string &SearchPath) override {
     return real_.NativePath(SearchPath);
   }
+  std::string SearchPath(const std::string &NativePath) override {
+    return real_.SearchPath(NativePath);
+  }
+  std::size_t PathLimit() override { return real_.PathLimit(); }
   std::vector<std::string> DefaultRoots() override { return real_.DefaultRoots(); }
   bool StderrIsTerminal() override { return terminal; }
   bool MeansNothingThere(std::error_code Error) override { return real_.MeansNothingThere(Error); }
