@@ -17,7 +17,7 @@ class PosixCliOs final : public CliOs {
 public:
   // Paths of any length are reached: each call below goes through PathAt.
   std::string NativePath(const std::string &SearchPath) override { return ToPosixForm(SearchPath); }
-  std::string SearchPath(const std::string &NativePath) override {
+  std::string SearchForm(const std::string &NativePath) override {
     return ToSearchForm(NativePath);
   }
   std::size_t PathLimit() override { return 0; }

@@ -41,7 +41,7 @@ std::string AnsiToUtf8(const std::string &Text) {
 class Win32CliOs final : public CliOs {
 public:
   std::string NativePath(const std::string &SearchPath) override { return SearchPath; }
-  std::string SearchPath(const std::string &NativePath) override { return NativePath; }
+  std::string SearchForm(const std::string &NativePath) override { return NativePath; }
   std::size_t PathLimit() override { return MAX_PATH - 1; }
   std::vector<std::string> DefaultRoots() override {
     std::vector<std::string> roots{QueryDirectory(

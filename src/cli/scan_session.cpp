@@ -226,7 +226,7 @@ std::string ErrorText(std::error_code Error) {
 }
 
 bool ScanRoot(ScanOs &Scan, CliOs &Cli, const std::string &Root, ScanListener &Listener) {
-  std::string path = SearchRoot(Cli.SearchPath(Root));
+  std::string path = SearchRoot(Cli.SearchForm(Root));
   const std::uint32_t attributes = Scan.GetFileAttributesA(path.empty() ? "\\" : path);
   if (attributes == kInvalidFileAttributes) {
     Listener.OnProblem(Root, "cannot read: " + ErrorText(Scan.LastError()));

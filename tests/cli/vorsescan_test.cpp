@@ -32,8 +32,8 @@ public:
   std::string NativePath(const std::string &SearchPath) override {
     return real_.NativePath(SearchPath);
   }
-  std::string SearchPath(const std::string &NativePath) override {
-    return real_.SearchPath(NativePath);
+  std::string SearchForm(const std::string &NativePath) override {
+    return real_.SearchForm(NativePath);
   }
   std::size_t PathLimit() override { return real_.PathLimit(); }
   std::vector<std::string> DefaultRoots() override { return real_.DefaultRoots(); }
