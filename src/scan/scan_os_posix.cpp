@@ -3,9 +3,11 @@
 //
 // Paths: the program joins paths with "\", as on Windows ("dir\*.exe", "dir\sub\a.exe").
 // Here every "\" of a path or pattern is read as "/", so those paths work unchanged. A "\"
-// inside a POSIX name is an ordinary character: names are handed up in the search's form and
-// paths mapped back on the way down (sysutil/posix_name.h), so such a name is reached as itself
-// and never taken apart.
+// inside a POSIX name is an ordinary character, so names are handed up in the search's form
+// (sysutil/posix_name.h): such a "\" as the private-use character U+F05C, and a name's own
+// U+F05C or U+F025 as U+F025 followed by it. Paths are mapped back on the way down. The mapping
+// is one to one, so every name is reached as itself, never taken apart and never confused with
+// another.
 //
 // Depth: a search, an attribute query and a file's reading all open the entry relative to its
 // directory, held open from the walk's root down, never by the full path. So no depth of tree
@@ -292,8 +294,12 @@ public:
     struct stat status {};
     // Not following a link: a link to a directory is not a directory, so no search loops
     // through links.
-    if (dir < 0 || fstatat(dir, ToPosixForm(Path.substr(nameStart)).c_str(), &status,
-                           AT_SYMLINK_NOFOLLOW) != 0)
+    // A path that ends with its separator ("\" for the root) names the directory itself.
+    const bool failed = dir < 0 || (nameStart == Path.size()
+                                        ? fstat(dir, &status)
+                                        : fstatat(dir, ToPosixForm(Path.substr(nameStart)).c_str(),
+                                                  &status, AT_SYMLINK_NOFOLLOW)) != 0;
+    if (failed)
       return kInvalidFileAttributes;
     return S_ISDIR(status.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
   }
