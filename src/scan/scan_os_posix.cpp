@@ -80,7 +80,7 @@ public:
     levels_.resize(keep);
     path_.resize(levels_.back().end);
     firstHeld_ = std::min(firstHeld_, keep);
-    if (!levels_.back().fd && !Reopen())
+    if (!levels_.back().Held() && !Reopen())
       return -1;
     while (path_.size() < Dir.size()) {
       const std::size_t slash = Dir.find('/', path_.size());
@@ -90,15 +90,43 @@ public:
       else if (!Push(Dir.substr(path_.size(), slash - path_.size())))
         return -1;
     }
-    return levels_.back().fd.get();
+    return levels_.back().Fd();
+  }
+
+  /// The directory \p Dir (as for Open) as a stream read from its start; null, with errno set,
+  /// when it cannot be opened. Valid until the next call.
+  DIR *OpenStream(const std::string &Dir) {
+    if (Open(Dir) < 0)
+      return nullptr;
+    Level &tip = levels_.back();
+    if (tip.stream) {
+      rewinddir(tip.stream.get());
+      return tip.stream.get();
+    }
+    // The stream takes the level's descriptor over: one descriptor serves both.
+    DIR *stream = fdopendir(tip.fd.get());
+    if (stream == nullptr)
+      return nullptr;
+    tip.fd.release();
+    tip.stream.reset(stream);
+    return stream;
   }
 
 private:
-  static constexpr std::size_t kHeldLevels = 128;
+  static constexpr std::size_t kHeldLevels = 64;
 
   struct Level {
     std::size_t end; ///< of this directory's path within path_, its "/" included
+    /// The descriptor, until a listing's stream takes it over.
     ScopedFd fd;
+    std::unique_ptr<DIR, int (*)(DIR *)> stream{nullptr, closedir};
+
+    int Fd() const { return stream ? dirfd(stream.get()) : fd.get(); }
+    bool Held() const { return stream || fd; }
+    void LetGo() {
+      fd = ScopedFd();
+      stream.reset();
+    }
   };
 
   bool WithinBase(const std::string &Dir) const {
@@ -119,19 +147,19 @@ private:
     if (!fd)
       return -1;
     path_ = Dir;
-    levels_.push_back({path_.size(), std::move(fd)});
-    return levels_.back().fd.get();
+    levels_.push_back(Level{path_.size(), std::move(fd)});
+    return levels_.back().Fd();
   }
 
   /// Opens \p Name below the deepest level as the new deepest level.
   bool Push(const std::string &Name) {
-    ScopedFd fd(::openat(levels_.back().fd.get(), Name.c_str(),
+    ScopedFd fd(::openat(levels_.back().Fd(), Name.c_str(),
                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd)
       return false;
     path_ += Name;
     path_ += '/';
-    levels_.push_back({path_.size(), std::move(fd)});
+    levels_.push_back(Level{path_.size(), std::move(fd)});
     LetGoOfShallowest();
     return true;
   }
@@ -143,7 +171,7 @@ private:
     for (std::size_t i = 1; i < levels_.size(); ++i) {
       const std::size_t start = levels_[i - 1].end;
       const std::string name = path_.substr(start, levels_[i].end - 1 - start);
-      levels_[i].fd = ScopedFd(::openat(levels_[i - 1].fd.get(), name.c_str(),
+      levels_[i].fd = ScopedFd(::openat(levels_[i - 1].Fd(), name.c_str(),
                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!levels_[i].fd) {
         levels_.resize(i);
@@ -151,7 +179,7 @@ private:
         return false;
       }
       if (i + 1 - firstHeld_ > kHeldLevels)
-        levels_[firstHeld_++].fd = ScopedFd();
+        levels_[firstHeld_++].LetGo();
     }
     return true;
   }
@@ -159,7 +187,7 @@ private:
   void LetGoOfShallowest() {
     if (levels_.size() - firstHeld_ <= kHeldLevels)
       return;
-    levels_[firstHeld_++].fd = ScopedFd();
+    levels_[firstHeld_++].LetGo();
   }
 
   /// The deepest level's path; each level's path is its start.
@@ -204,26 +232,21 @@ struct Listing {
 
   std::string_view Name(const Entry &Of) const { return {names.data() + Of.offset, Of.length}; }
 
-  /// Replaces the entries with those of the open directory \p Dir, each name in the search's
-  /// form. False, with errno set, when it cannot be read; a read that fails on the way keeps
-  /// the entries before the failure.
-  bool Read(int Dir) {
+  /// Replaces the entries with those of \p Stream, each name in the search's form. False, with
+  /// errno set, when there is no stream; a read that fails on the way keeps the entries before
+  /// the failure.
+  bool Read(DIR *Stream) {
     names.clear();
     entries.clear();
     error = 0;
-    // A descriptor of its own for the stream, which closes it: Dir stays with its owner.
-    const int own = Dir < 0 ? -1 : ::openat(Dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const std::unique_ptr<DIR, int (*)(DIR *)> stream(own < 0 ? nullptr : fdopendir(own), closedir);
-    if (!stream) {
+    if (Stream == nullptr) {
       error = errno;
-      if (own >= 0)
-        ::close(own);
       return false;
     }
     while (true) {
       // readdir tells its end from a failure only by errno, which the storing may touch.
       errno = 0;
-      const dirent *entry = readdir(stream.get());
+      const dirent *entry = readdir(Stream);
       if (entry == nullptr)
         break;
       const std::string_view name(entry->d_name, strnlen(entry->d_name, NAME_MAX));
@@ -247,9 +270,9 @@ public:
     Search search = StartSearch(Pattern.substr(0, dirLength), Pattern.substr(dirLength));
     const std::lock_guard lock(mutex_);
     // A pattern without a directory part searches the current directory, as on Windows.
-    const bool found =
-        (search.replayed || search.listing.Read(chain_.Open(ToPosixForm(search.listing.dir)))) &&
-        Next(search, Data);
+    const bool found = (search.replayed ||
+                        search.listing.Read(chain_.OpenStream(ToPosixForm(search.listing.dir)))) &&
+                       Next(search, Data);
     if (!found) {
       const int error = errno;
       Retire(search);
@@ -385,23 +408,30 @@ private:
     lastComplete_ = !Ended.replayed && last_.error == 0;
   }
 
-  /// What lstat would answer for \p Path, taken from the enumeration's type where \p Path is
-  /// the entry that the latest search step has just handed out and the type is known: the file
-  /// search asks for exactly that entry's attributes next. Nothing for any other path.
+  /// What lstat would answer for \p Path, taken from the enumeration's type where the listing
+  /// knows it (ListedType). Nothing for any other path.
   std::optional<std::uint32_t> ListedAttributes(const std::string &Path) {
     const std::lock_guard lock(mutex_);
+    const unsigned char type = ListedType(Path);
+    if (type == DT_UNKNOWN)
+      return std::nullopt;
+    return AttributesOfType(type);
+  }
+
+  /// The enumeration's type of \p Path where \p Path is the entry that the latest search step
+  /// has just handed out: the file search asks for exactly that entry's attributes next, and
+  /// reads it next when it matches. DT_UNKNOWN for any other path. The caller holds the lock.
+  unsigned char ListedType(const std::string &Path) const {
     const auto it = searches_.find(current_);
     if (it == searches_.end() || it->second.returned == kNoEntry)
-      return std::nullopt;
+      return DT_UNKNOWN;
     const Listing &listing = it->second.listing;
     const Listing::Entry &entry = listing.entries[it->second.returned];
     const std::string_view name = listing.Name(entry);
-    if (entry.type == DT_UNKNOWN)
-      return std::nullopt;
     if (Path.size() != listing.dir.size() + name.size() || !Path.starts_with(listing.dir) ||
         !Path.ends_with(name))
-      return std::nullopt;
-    return AttributesOfType(entry.type);
+      return DT_UNKNOWN;
+    return entry.type;
   }
 
   /// The version block of \p FileName; errno tells why there is none.
@@ -412,8 +442,8 @@ private:
     if (dir < 0)
       return std::nullopt;
     errno = 0;
-    std::optional<std::vector<std::byte>> block =
-        ReadVersionBlockAt(dir, ToPosixForm(FileName.substr(nameStart)).c_str());
+    std::optional<std::vector<std::byte>> block = ReadVersionBlockAt(
+        dir, ToPosixForm(FileName.substr(nameStart)).c_str(), ListedType(FileName) == DT_REG);
     // A file that opened but holds no version resource leaves no errno.
     if (!block && errno == 0)
       errno = ENODATA;
