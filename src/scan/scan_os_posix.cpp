@@ -53,6 +53,21 @@ std::size_t NameStart(std::string_view Path) {
   return separator == std::string_view::npos ? 0 : separator + 1;
 }
 
+/// A path as the search writes it, in POSIX form, split after its last separator.
+class PosixPath {
+public:
+  explicit PosixPath(std::string_view Search)
+      : path_(ToPosixForm(Search)), nameStart_(path_.rfind('/') + 1) {}
+  /// The directory part, its "/" included; empty for a bare name.
+  std::string_view Dir() const { return std::string_view(path_).substr(0, nameStart_); }
+  /// The last name; empty where the path ends with its separator.
+  const char *Name() const { return path_.c_str() + nameStart_; }
+
+private:
+  std::string path_;
+  std::size_t nameStart_;
+};
+
 /// Whether \p Name must be mapped to be written as the search writes it: it holds a "\" or
 /// the first byte of a mapped character.
 bool NeedsMapping(std::string_view Name) {
@@ -68,7 +83,7 @@ class DirectoryChain {
 public:
   /// A descriptor of the directory \p Dir (POSIX form, ending with "/", or empty for the
   /// current directory), valid until the next call; -1 with errno set when it cannot be opened.
-  int Open(const std::string &Dir) {
+  int Open(std::string_view Dir) {
     if (!WithinBase(Dir))
       return OpenBase(Dir);
     std::size_t common = 0;
@@ -87,7 +102,7 @@ public:
       // An empty name ("a//b") names the same directory, as in any path.
       if (slash == path_.size())
         path_ += '/';
-      else if (!Push(Dir.substr(path_.size(), slash - path_.size())))
+      else if (!Push(std::string(Dir.substr(path_.size(), slash - path_.size()))))
         return -1;
     }
     return levels_.back().Fd();
@@ -95,7 +110,7 @@ public:
 
   /// The directory \p Dir (as for Open) as a stream read from its start; null, with errno set,
   /// when it cannot be opened. Valid until the next call.
-  DIR *OpenStream(const std::string &Dir) {
+  DIR *OpenStream(std::string_view Dir) {
     if (Open(Dir) < 0)
       return nullptr;
     Level &tip = levels_.back();
@@ -129,7 +144,7 @@ private:
     }
   };
 
-  bool WithinBase(const std::string &Dir) const {
+  bool WithinBase(std::string_view Dir) const {
     if (levels_.empty())
       return false;
     // The current directory is the base of relative paths only.
@@ -138,11 +153,11 @@ private:
     return Dir.starts_with(std::string_view(path_).substr(0, levels_[0].end));
   }
 
-  int OpenBase(const std::string &Dir) {
+  int OpenBase(std::string_view Dir) {
     levels_.clear();
     path_.clear();
     firstHeld_ = 1;
-    const PathAt at(Dir.empty() ? "." : Dir);
+    const PathAt at(Dir.empty() ? std::string(".") : std::string(Dir));
     ScopedFd fd(at ? ::openat(at.Dir(), at.Name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
     if (!fd)
       return -1;
@@ -311,17 +326,16 @@ public:
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
     if (const std::optional<std::uint32_t> listed = ListedAttributes(Path))
       return *listed;
-    const std::size_t nameStart = NameStart(Path);
+    const PosixPath posix(Path);
     const std::lock_guard lock(mutex_);
-    const int dir = chain_.Open(ToPosixForm(Path.substr(0, nameStart)));
+    const int dir = chain_.Open(posix.Dir());
     struct stat status {};
     // Not following a link: a link to a directory is not a directory, so no search loops
-    // through links.
-    // A path that ends with its separator ("\" for the root) names the directory itself.
-    const bool failed = dir < 0 || (nameStart == Path.size()
-                                        ? fstat(dir, &status)
-                                        : fstatat(dir, ToPosixForm(Path.substr(nameStart)).c_str(),
-                                                  &status, AT_SYMLINK_NOFOLLOW)) != 0;
+    // through links. A path that ends with its separator ("\" for the root) names the
+    // directory itself.
+    const bool failed = dir < 0 || (*posix.Name() == '\0' ? fstat(dir, &status)
+                                                          : fstatat(dir, posix.Name(), &status,
+                                                                    AT_SYMLINK_NOFOLLOW)) != 0;
     if (failed)
       return kInvalidFileAttributes;
     return S_ISDIR(status.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
@@ -436,14 +450,14 @@ private:
 
   /// The version block of \p FileName; errno tells why there is none.
   std::optional<std::vector<std::byte>> ReadBlock(const std::string &FileName) {
-    const std::size_t nameStart = NameStart(FileName);
+    const PosixPath posix(FileName);
     const std::lock_guard lock(mutex_);
-    const int dir = chain_.Open(ToPosixForm(FileName.substr(0, nameStart)));
+    const int dir = chain_.Open(posix.Dir());
     if (dir < 0)
       return std::nullopt;
     errno = 0;
-    std::optional<std::vector<std::byte>> block = ReadVersionBlockAt(
-        dir, ToPosixForm(FileName.substr(nameStart)).c_str(), ListedType(FileName) == DT_REG);
+    std::optional<std::vector<std::byte>> block =
+        ReadVersionBlockAt(dir, posix.Name(), ListedType(FileName) == DT_REG);
     // A file that opened but holds no version resource leaves no errno.
     if (!block && errno == 0)
       errno = ENODATA;

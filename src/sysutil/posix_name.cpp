@@ -9,7 +9,7 @@ namespace {
 /// each exactly where it was written.
 constexpr std::string_view kMappedBackslash = "\xEF\x81\x9C";
 constexpr std::string_view kEscape = "\xEF\x80\xA5";
-static_assert(kMappedBackslash.size() == kEscape.size());
+static_assert(kMappedBackslash.size() == kEscape.size() && kMappedBackslash[0] == kEscape[0]);
 
 bool At(std::string_view Text, std::size_t Position, std::string_view Sequence) {
   return Text.substr(Position, Sequence.size()) == Sequence;
@@ -40,11 +40,13 @@ std::string ToPosixForm(std::string_view Search) {
   posix.reserve(Search.size());
   for (std::size_t i = 0; i < Search.size();) {
     const std::size_t next = i + kEscape.size();
-    if (At(Search, i, kEscape) &&
+    // Both mapped characters start with the same byte; most paths hold none.
+    const bool mapped = Search[i] == kEscape[0];
+    if (mapped && At(Search, i, kEscape) &&
         (At(Search, next, kMappedBackslash) || At(Search, next, kEscape))) {
       posix += Search.substr(next, kEscape.size());
       i = next + kEscape.size();
-    } else if (At(Search, i, kMappedBackslash)) {
+    } else if (mapped && At(Search, i, kMappedBackslash)) {
       posix += '\\';
       i += kMappedBackslash.size();
     } else {
