@@ -113,11 +113,11 @@ public:
   DIR *OpenStream(std::string_view Dir) {
     if (Open(Dir) < 0)
       return nullptr;
+    // Listed before: a walk lists each directory once, so a new one has begun, and any
+    // directory held may have been replaced since. It starts afresh from this one, by its path.
+    if (levels_.back().stream && OpenBase(Dir) < 0)
+      return nullptr;
     Level &tip = levels_.back();
-    if (tip.stream) {
-      rewinddir(tip.stream.get());
-      return tip.stream.get();
-    }
     // The stream takes the level's descriptor over: one descriptor serves both.
     DIR *stream = fdopendir(tip.fd.get());
     if (stream == nullptr)
