@@ -1,12 +1,14 @@
 // AppOs for POSIX: generic POSIX code only. There is no Windows here: no system directories,
 // no delayed deletion and no shell to start, so those calls fail the way the Win32 calls fail;
-// the file operations work on the local file system.
+// the file operations work on the local file system. Paths come as the search writes them and
+// are mapped back to POSIX form (sysutil/posix_name.h) before any call.
 #include "app/app_os.h"
 #include "app/runtime_error.h"
 #include "app/text_file.h"
 #include "scan/scan_errors.h"
 #include "scan/scan_os.h"
 #include "sysutil/posix_file.h"
+#include "sysutil/posix_name.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,22 +30,23 @@ public:
   std::uint32_t GetWindowsDirectoryA(char *, std::uint32_t) override { return Unsupported(); }
   std::uint32_t GetSystemWow64DirectoryA(char *, std::uint32_t) override { return Unsupported(); }
   std::int32_t CreateDirectoryExA(const std::string &, const std::string &NewDir) override {
-    return ::mkdir(NewDir.c_str(), 0777) == 0;
+    return ::mkdir(ToPosixForm(NewDir).c_str(), 0777) == 0;
   }
   std::int32_t CopyFileA(const std::string &Source, const std::string &Target,
                          std::int32_t FailIfExists) override {
-    const ScopedFd from = OpenRegularFd(Source);
+    const ScopedFd from = OpenRegularFd(ToPosixForm(Source));
     if (!from)
       return 0;
     // O_EXCL makes "fail if it exists" one atomic step: a file that appears meanwhile is kept.
     const int mode = FailIfExists != 0 ? O_EXCL : O_TRUNC;
-    const ScopedFd to(::open(Target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0666));
+    const std::string target = ToPosixForm(Target);
+    const ScopedFd to(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0666));
     if (!to)
       return 0;
     if (CopyContents(from.get(), to.get()))
       return 1;
     const int saved = errno;
-    ::unlink(Target.c_str());
+    ::unlink(target.c_str());
     errno = saved;
     return 0;
   }
@@ -55,7 +58,7 @@ public:
                                   std::uint32_t Size) override {
     // Like Windows on a volume without 8.3 names: an existing path is its own short form.
     struct stat info;
-    if (::stat(LongPath.c_str(), &info) != 0)
+    if (::stat(ToPosixForm(LongPath).c_str(), &info) != 0)
       return 0;
     const auto length = static_cast<std::uint32_t>(LongPath.size());
     if (length >= Size)
@@ -65,11 +68,11 @@ public:
   }
   std::int32_t PathFileExistsA(const std::string &Path) override {
     struct stat info;
-    return ::stat(Path.c_str(), &info) == 0;
+    return ::stat(ToPosixForm(Path).c_str(), &info) == 0;
   }
   std::int64_t ReadFileChunk(const std::string &Path, std::uint64_t Offset,
                              std::span<std::byte> Out) override {
-    const ScopedFd file = OpenRegularFd(Path);
+    const ScopedFd file = OpenRegularFd(ToPosixForm(Path));
     if (!file)
       return -1;
     for (;;) {
@@ -85,10 +88,10 @@ public:
     return kShellExecuteFailed;
   }
   void AppendLines(const std::string &Path, const std::string &Lines) override {
-    WriteTextFile(Path, "ab", Lines);
+    WriteTextFile(ToPosixForm(Path), "ab", Lines);
   }
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
-    WriteTextFile(Path, "wb", Lines);
+    WriteTextFile(ToPosixForm(Path), "wb", Lines);
   }
   void ReplaceWithLines(const std::string &Path, const std::string &Lines) override {
     // mkstemp creates its file with O_EXCL, so a link planted at the name is never followed.

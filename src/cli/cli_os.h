@@ -38,6 +38,11 @@ public:
   virtual ~CliOs() = default;
   /// A path as the search writes it ("dir\sub\a.exe") in this system's own form.
   virtual std::string NativePath(const std::string &SearchPath) = 0;
+  /// A path in this system's own form as the search writes it: NativePath undone.
+  virtual std::string SearchForm(const std::string &NativePath) = 0;
+  /// The most characters a full path may have for the system's calls to reach it (Windows'
+  /// MAX_PATH less its NUL); 0 where depth sets no limit.
+  virtual std::size_t PathLimit() = 0;
   /// The roots to scan when none is given: the system directory, and on 64-bit Windows the
   /// 32-bit one too; none where there is no Windows.
   virtual std::vector<std::string> DefaultRoots() = 0;

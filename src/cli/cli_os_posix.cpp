@@ -3,12 +3,12 @@
 #include "cli/stdio_file.h"
 #include "scan/scan_errors.h"
 #include "sysutil/posix_file.h"
+#include "sysutil/posix_name.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace vorse {
@@ -44,12 +44,12 @@ private:
 
 class PosixCliOs final : public CliOs {
 public:
-  // The search joins names with "\"; a POSIX name holding "\" itself cannot be reached by it.
-  std::string NativePath(const std::string &SearchPath) override {
-    std::string native = SearchPath;
-    std::replace(native.begin(), native.end(), '\\', '/');
-    return native;
+  // Paths of any length are reached: each call below goes through PathAt.
+  std::string NativePath(const std::string &SearchPath) override { return ToPosixForm(SearchPath); }
+  std::string SearchForm(const std::string &NativePath) override {
+    return ToSearchForm(NativePath);
   }
+  std::size_t PathLimit() override { return 0; }
   std::vector<std::string> DefaultRoots() override { return {}; }
   bool StderrIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
   bool StdoutIsOpen() override { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
@@ -61,8 +61,9 @@ public:
     return vorse::IdentifyDirectory(SearchPath);
   }
   bool Exists(const std::string &Path) override {
+    const PathAt at(Path);
     struct stat status {};
-    return lstat(Path.c_str(), &status) == 0;
+    return at && fstatat(at.Dir(), at.Name(), &status, AT_SYMLINK_NOFOLLOW) == 0;
   }
   std::error_code CreateDirectories(const std::string &Path) override {
     for (std::size_t end = Path.find('/', 1);; end = Path.find('/', end + 1)) {
@@ -85,7 +86,10 @@ public:
       return StreamError();
     // O_EXCL: an entry that appeared since the name was chosen, a link included, is never
     // overwritten or written through. The copy is kept from being run by anyone but its owner.
-    ScopedFd to(open(Target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const PathAt target(Target);
+    ScopedFd to(target ? openat(target.Dir(), target.Name(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+                       : -1);
     if (!to)
       return StreamError();
     std::error_code error;
@@ -94,7 +98,7 @@ public:
     if (close(to.release()) != 0 && !error)
       error = StreamError();
     if (error)
-      unlink(Target.c_str());
+      unlinkat(target.Dir(), target.Name(), 0);
     return error;
   }
   std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
@@ -126,7 +130,8 @@ public:
     return {};
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
-    if (unlink(Path.c_str()) != 0)
+    const PathAt at(Path);
+    if (!at || unlinkat(at.Dir(), at.Name(), 0) != 0)
       return StreamError();
     Outcome = RemoveOutcome::Removed;
     return {};

@@ -113,6 +113,8 @@ private:
 class Win32CliOs final : public CliOs {
 public:
   std::string NativePath(const std::string &SearchPath) override { return SearchPath; }
+  std::string SearchForm(const std::string &NativePath) override { return NativePath; }
+  std::size_t PathLimit() override { return MAX_PATH - 1; }
   std::vector<std::string> DefaultRoots() override {
     std::vector<std::string> roots{QueryDirectory(
         [](char *Buffer, UINT Size) { return ::GetSystemDirectoryA(Buffer, Size); })};

@@ -6,6 +6,7 @@
 #include "scan/version_data.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 namespace vorse {
@@ -13,6 +14,8 @@ namespace {
 
 /// The length of the prefix "InternalName: " that every found entry carries.
 constexpr std::size_t kEntryPrefix = 14;
+/// What the scan searches for, as the window does.
+constexpr std::string_view kSearchPattern = "*.exe";
 
 /// The scan seam as the window's search sees it, with additions of the scanner's own:
 /// - The directory test answers from the type the enumeration itself reported for the entry
@@ -20,36 +23,39 @@ constexpr std::size_t kEntryPrefix = 14;
 ///   The outcome is the same, without a query per entry.
 /// - A directory search that fails for another reason than "nothing there", and a file whose
 ///   version resource cannot be read, are reported instead of passing in silence.
+/// - An entry whose path would pass the system's path limit is reported as not examined and
+///   not handed on: the system's calls could not reach it, or would reach another entry.
 /// - A directory that is one of its own ancestors (through a link or a junction) is not
 ///   searched again, so no loop of links can trap the scan.
 class WatchingScanOs final : public ScanOs {
 public:
   WatchingScanOs(ScanOs &Inner, CliOs &Cli, ScanListener &Listener)
-      : inner_(Inner), cli_(Cli), listener_(Listener) {}
+      : inner_(Inner), cli_(Cli), listener_(Listener), pathLimit_(Cli.PathLimit()) {}
 
   bool RootFailed() const { return rootFailed_; }
 
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
-    const std::string dir = Pattern.substr(0, Pattern.rfind('\\') + 1);
+    const std::size_t nameStart = Pattern.rfind('\\') + 1;
+    const std::string dir = Pattern.substr(0, nameStart);
     if (dir != dir_)
       EnterDirectory(dir);
     entryName_.clear();
     if (refused_)
       return kInvalidFindHandle;
+    listingAll_ = Pattern.compare(nameStart, std::string::npos, "*") == 0;
     const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
     if (handle == kInvalidFindHandle) {
       ReportSearchFailure(inner_.LastError());
       return handle;
     }
-    Remember(Data);
-    return handle;
+    if (Admit(Data) || Advance(handle, Data))
+      return handle;
+    inner_.FindClose(handle);
+    return kInvalidFindHandle;
   }
   std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
     entryName_.clear();
-    const std::int32_t found = inner_.FindNextFileA(Handle, Data);
-    if (found != 0)
-      Remember(Data);
-    return found;
+    return Advance(Handle, Data) ? 1 : 0;
   }
   std::int32_t FindClose(FindHandle Handle) override { return inner_.FindClose(Handle); }
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
@@ -120,9 +126,33 @@ private:
     listener_.OnProblem(cli_.NativePath(FileName), "cannot read file: " + ErrorText(Error));
   }
 
-  void Remember(const FindData &Data) {
+  /// Moves \p Handle on to its next entry within the system's path limit.
+  bool Advance(FindHandle Handle, FindData &Data) {
+    while (inner_.FindNextFileA(Handle, Data) != 0) {
+      if (Admit(Data))
+        return true;
+    }
+    return false;
+  }
+
+  /// Takes the entry in \p Data as the last one found, unless its path (and for a directory,
+  /// the search of it) would pass the system's path limit: such an entry cannot be examined,
+  /// and the listing of every entry says so.
+  bool Admit(const FindData &Data) {
     entryName_ = RecordName(Data);
     entryAttributes_ = Data.dwFileAttributes;
+    if (pathLimit_ == 0 || entryName_ == "." || entryName_ == "..")
+      return true;
+    const bool directory = (entryAttributes_ & kFileAttributeDirectory) != 0;
+    const std::size_t longest =
+        dir_.size() + entryName_.size() + (directory ? 1 + kSearchPattern.size() : 0);
+    if (longest <= pathLimit_)
+      return true;
+    if (listingAll_)
+      listener_.OnProblem(cli_.NativePath(dir_ + entryName_),
+                          "not examined: its path is longer than the system allows");
+    entryName_.clear();
+    return false;
   }
 
   bool IsLastEntry(const std::string &Path) const {
@@ -133,12 +163,15 @@ private:
   ScanOs &inner_;
   CliOs &cli_;
   ScanListener &listener_;
+  const std::size_t pathLimit_;
   std::string dir_;
   std::string rootDir_;
   std::vector<Ancestor> ancestors_;
   bool reported_ = false;
   bool refused_ = false;
   bool rootFailed_ = false;
+  /// Whether the current search lists every entry ("*") rather than the matches.
+  bool listingAll_ = false;
   std::string entryName_;
   std::uint32_t entryAttributes_ = kInvalidFileAttributes;
 };
@@ -192,7 +225,7 @@ std::string ErrorText(std::error_code Error) {
 }
 
 bool ScanRoot(ScanOs &Scan, CliOs &Cli, const std::string &Root, ScanListener &Listener) {
-  std::string path = SearchRoot(Root);
+  std::string path = SearchRoot(Cli.SearchForm(Root));
   const std::uint32_t attributes = Scan.GetFileAttributesA(path.empty() ? "\\" : path);
   if (attributes == kInvalidFileAttributes) {
     Listener.OnProblem(Root, "cannot read: " + ErrorText(Scan.LastError()));
@@ -206,7 +239,7 @@ bool ScanRoot(ScanOs &Scan, CliOs &Cli, const std::string &Root, ScanListener &L
   ExaminingSink sink(watching, Cli, Listener);
   std::int64_t fileCount = 0;
   std::int64_t dirCount = 0;
-  FindFilesAPI(watching, path, "*.exe", fileCount, dirCount, sink);
+  FindFilesAPI(watching, path, std::string(kSearchPattern), fileCount, dirCount, sink);
   return !watching.RootFailed();
 }
 

@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <limits>
 
 #ifdef _WIN32
 #include <fstream>
 #else
+#include "sysutil/posix_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,15 +104,8 @@ private:
   };
 
   template <std::size_t Capacity> void Load(Window<Capacity> &Into, std::uint64_t Offset) {
-    Into.length = 0;
-    if (Offset >= file_.Size())
-      return;
-    const auto length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(Capacity, file_.Size() - Offset));
-    if (!file_.Read(Offset, std::span(Into.bytes).first(length)))
-      return;
     Into.offset = Offset;
-    Into.length = length;
+    Into.length = file_.ReadUpTo(Offset, Into.bytes);
   }
 
   template <std::size_t Capacity>
@@ -326,45 +322,66 @@ class FileSource : public ByteSource {
 public:
   // O_NONBLOCK: opening a named pipe with no writer, or some devices, would otherwise wait
   // forever, and a tree can hold one under any name. It changes nothing for regular files.
-  explicit FileSource(const std::string &Path)
-      : fd_(open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+  // A file the listing called regular is taken as one without asking the system again: should a
+  // named pipe have taken its place since, it is opened without waiting and pread refuses it.
+  // Its length is then learnt from the reads themselves.
+  FileSource(int Dir, const char *Name, bool ListedRegular)
+      : fd_(openat(Dir, Name,
+                   O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
+                       (ListedRegular ? O_NOFOLLOW : 0))) {
+    if (!fd_ || ListedRegular) {
+      size_ = fd_ ? kUnknownSize : 0;
+      return;
+    }
     struct stat status {};
-    if (fd_ >= 0 && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode))
+    if (fstat(fd_.get(), &status) == 0 && S_ISREG(status.st_mode))
       size_ = static_cast<std::uint64_t>(status.st_size);
   }
-  FileSource(const FileSource &) = delete;
-  FileSource &operator=(const FileSource &) = delete;
-  ~FileSource() override {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return static_cast<bool>(fd_); }
   std::uint64_t Size() const override { return size_; }
   bool Read(std::uint64_t Offset, std::span<std::byte> Out) override {
-    if (!RangeFits(size_, Offset, Out.size()))
-      return false;
+    return RangeFits(size_, Offset, Out.size()) && ReadUpTo(Offset, Out) == Out.size();
+  }
+  std::size_t ReadUpTo(std::uint64_t Offset, std::span<std::byte> Out) override {
+    if (Offset >= size_)
+      return 0;
+    Out = Out.first(static_cast<std::size_t>(std::min<std::uint64_t>(Out.size(), size_ - Offset)));
     std::size_t done = 0;
     while (done < Out.size()) {
       const ssize_t got =
-          pread(fd_, Out.data() + done, Out.size() - done, static_cast<off_t>(Offset + done));
+          pread(fd_.get(), Out.data() + done, Out.size() - done, static_cast<off_t>(Offset + done));
       if (got < 0 && errno == EINTR)
         continue;
-      // A file that shrank under us ends the read as a failure, like any other.
-      if (got <= 0)
-        return false;
+      if (got < 0)
+        break;
+      // The end of the file: from now on its length is known.
+      if (got == 0) {
+        size_ = Offset + done;
+        break;
+      }
       done += static_cast<std::size_t>(got);
     }
-    return true;
+    return done;
   }
 
 private:
-  int fd_;
+  static constexpr std::uint64_t kUnknownSize = std::numeric_limits<std::int64_t>::max();
+
+  ScopedFd fd_;
   std::uint64_t size_ = 0;
 };
 
 #endif
 
 } // namespace
+
+std::size_t ByteSource::ReadUpTo(std::uint64_t Offset, std::span<std::byte> Out) {
+  if (Offset >= Size())
+    return 0;
+  const std::span<std::byte> within =
+      Out.first(static_cast<std::size_t>(std::min<std::uint64_t>(Out.size(), Size() - Offset)));
+  return Read(Offset, within) ? within.size() : 0;
+}
 
 bool MemoryByteSource::Read(std::uint64_t Offset, std::span<std::byte> Out) {
   if (!RangeFits(bytes_.size(), Offset, Out.size()))
@@ -411,12 +428,17 @@ std::optional<std::vector<std::byte>> LocateVersionBlock(ByteSource &File) {
   if (!data || !RangeFits(reader.Size(), *data, *dataSize))
     return std::nullopt;
   // Lenient: a Size beyond what the block's 16-bit length can state is cut, not refused; the
-  // block itself is whole within the first kMaxVersionBlockSize bytes.
+  // block itself is whole within the first kMaxVersionBlockSize bytes. Where the file's length
+  // is learnt from its reads, its last byte tells that the whole stated Size is there.
   std::vector<std::byte> block(std::min(*dataSize, kMaxVersionBlockSize));
-  if (!reader.Read(*data, block))
+  std::array<std::byte, 1> last{};
+  if (!reader.Read(*data, block) ||
+      (block.size() < *dataSize && !reader.Read(*data + *dataSize - 1, last)))
     return std::nullopt;
   return block;
 }
+
+#ifdef _WIN32
 
 std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path) {
   FileSource source(Path);
@@ -424,5 +446,24 @@ std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path) 
     return std::nullopt;
   return LocateVersionBlock(source);
 }
+
+#else
+
+std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path) {
+  const PathAt at(Path);
+  if (!at)
+    return std::nullopt;
+  return ReadVersionBlockAt(at.Dir(), at.Name(), false);
+}
+
+std::optional<std::vector<std::byte>> ReadVersionBlockAt(int Dir, const char *Name,
+                                                         bool ListedRegular) {
+  FileSource source(Dir, Name, ListedRegular);
+  if (!source.IsOpen())
+    return std::nullopt;
+  return LocateVersionBlock(source);
+}
+
+#endif
 
 } // namespace vorse

@@ -15,8 +15,12 @@ namespace vorse {
 class ByteSource {
 public:
   virtual ~ByteSource() = default;
+  /// The source's length; where it is not known yet, a bound above it (the reads then tell
+  /// where the source ends).
   virtual std::uint64_t Size() const = 0;
   virtual bool Read(std::uint64_t Offset, std::span<std::byte> Out) = 0;
+  /// Reads as much of [Offset, Offset+Out.size()) as the source holds; returns the count read.
+  virtual std::size_t ReadUpTo(std::uint64_t Offset, std::span<std::byte> Out);
 };
 
 /// A ByteSource over bytes already in memory, which must outlive it.
@@ -42,6 +46,15 @@ std::optional<std::vector<std::byte>> LocateVersionBlock(ByteSource &File);
 
 /// LocateVersionBlock on the file at \p Path, reading only the bytes it needs. Nothing when the
 /// file cannot be opened (on POSIX, errno then says why) or holds no version block.
+/// On POSIX \p Path may be longer than the system's path limit.
 std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path);
+
+#ifndef _WIN32
+/// ReadVersionBlock on the entry \p Name of the open directory \p Dir. \p ListedRegular: the
+/// directory's listing reported a regular file there, so it is opened without following a link
+/// and without a further look at its type.
+std::optional<std::vector<std::byte>> ReadVersionBlockAt(int Dir, const char *Name,
+                                                         bool ListedRegular);
+#endif
 
 } // namespace vorse

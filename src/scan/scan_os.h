@@ -1,6 +1,7 @@
 // The platform operations of the file search and the version-resource reading.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <system_error>
@@ -11,12 +12,21 @@ inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 /// What GetFileAttributesA returns when an entry cannot be examined: all bits set.
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 
-/// The narrow WIN32_FIND_DATAA record, as far as the search reads it: the fixed 260-character
-/// name field, cut at its first NUL by StripNulls. dwFileAttributes is the type the
-/// enumeration reported, or kInvalidFileAttributes where it reported none.
+/// The size of the record's name field: Windows' own 260 characters. On POSIX a name of up to
+/// 255 bytes may take three bytes for each of its own once written as the search writes it
+/// (scan_os_posix.cpp), and the field has room for that.
+#ifdef _WIN32
+inline constexpr std::size_t kFindNameSize = 260;
+#else
+inline constexpr std::size_t kFindNameSize = 3 * 255 + 1;
+#endif
+
+/// The narrow WIN32_FIND_DATAA record, as far as the search reads it: the fixed name field,
+/// cut at its first NUL by StripNulls. dwFileAttributes is the type the enumeration reported,
+/// or kInvalidFileAttributes where it reported none.
 struct FindData {
   std::uint32_t dwFileAttributes = 0;
-  char cFileName[260] = {};
+  char cFileName[kFindNameSize] = {};
 };
 
 /// A directory-search handle; kInvalidFindHandle (INVALID_HANDLE_VALUE) when a search fails.

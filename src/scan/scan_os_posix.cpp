@@ -2,13 +2,25 @@
 // version blocks come from our own PE reader.
 //
 // Paths: the program joins paths with "\", as on Windows ("dir\*.exe", "dir\sub\a.exe").
-// Here every "\" of a path or pattern is read as "/", so those paths work unchanged; a POSIX
-// name that itself holds a "\" cannot be reached through this body.
+// Here every "\" of a path or pattern is read as "/", so those paths work unchanged. A "\"
+// inside a POSIX name is an ordinary character, so names are handed up in the search's form
+// (sysutil/posix_name.h): such a "\" as the private-use character U+F05C, and a name's own
+// U+F05C or U+F025 as U+F025 followed by it. Paths are mapped back on the way down. The mapping
+// is one to one, so every name is reached as itself, never taken apart and never confused with
+// another.
+//
+// Depth: a search, an attribute query and a file's reading all open the entry relative to its
+// directory, held open from the walk's root down, never by the full path. So no depth of tree
+// and no length of path hides an entry, and below the first directory searched no link is
+// followed into another directory, even one swapped in after the listing.
 #include "pe_locate.h"
 #include "scan_os.h"
+#include "sysutil/posix_file.h"
+#include "sysutil/posix_name.h"
 #include "wildcard.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -27,19 +39,182 @@
 namespace vorse {
 namespace {
 
-// A readdir name always fits the record's fixed name field with its NUL.
-static_assert(NAME_MAX < sizeof(FindData::cFileName));
+// A readdir name always fits the record's name field with its NUL, also in the search's form.
+static_assert(3 * NAME_MAX < sizeof(FindData::cFileName));
 // The reader caps a block's length, so it always fits the size query's 32-bit result.
 static_assert(kMaxVersionBlockSize <= std::numeric_limits<std::uint32_t>::max());
 
 /// What a plain file reports on Windows.
 constexpr std::uint32_t kFileAttributeArchive = 0x20;
 
-std::string ToPosixPath(const std::string &Path) {
-  std::string posix = Path;
-  std::replace(posix.begin(), posix.end(), '\\', '/');
-  return posix;
+/// Where the last name of a search path starts: after its last separator.
+std::size_t NameStart(std::string_view Path) {
+  const std::size_t separator = Path.find_last_of("\\/");
+  return separator == std::string_view::npos ? 0 : separator + 1;
 }
+
+/// A path as the search writes it, in POSIX form, split after its last separator.
+class PosixPath {
+public:
+  explicit PosixPath(std::string_view Search)
+      : path_(ToPosixForm(Search)), nameStart_(path_.rfind('/') + 1) {}
+  /// The directory part, its "/" included; empty for a bare name.
+  std::string_view Dir() const { return std::string_view(path_).substr(0, nameStart_); }
+  /// The last name; empty where the path ends with its separator.
+  const char *Name() const { return path_.c_str() + nameStart_; }
+
+private:
+  std::string path_;
+  std::size_t nameStart_;
+};
+
+/// Whether \p Name must be mapped to be written as the search writes it: it holds a "\" or
+/// the first byte of a mapped character.
+bool NeedsMapping(std::string_view Name) {
+  return Name.find_first_of("\\\xEF") != std::string_view::npos;
+}
+
+/// The directories from the first one searched down to the one searched last, each held open,
+/// so that every entry is reached relative to its own directory. The first (the base) is
+/// opened by its path as given; each one below by its name within the one above, without
+/// following a link. Only the deepest kHeldLevels are held open below the base, so a deep tree
+/// cannot use up the process's descriptors; a level let go is opened again from the base.
+class DirectoryChain {
+public:
+  /// A descriptor of the directory \p Dir (POSIX form, ending with "/", or empty for the
+  /// current directory), valid until the next call; -1 with errno set when it cannot be opened.
+  int Open(std::string_view Dir) {
+    // The base itself, asked for while deeper levels are held, begins another walk (of another
+    // root, or of the same one again), and the base may have been replaced since: it is opened
+    // again by its path.
+    if (!WithinBase(Dir) || (Dir.size() == levels_[0].end && levels_.size() > 1))
+      return OpenBase(Dir);
+    std::size_t common = 0;
+    while (common < Dir.size() && common < path_.size() && Dir[common] == path_[common])
+      ++common;
+    std::size_t keep = levels_.size();
+    while (levels_[keep - 1].end > common)
+      --keep;
+    levels_.resize(keep);
+    path_.resize(levels_.back().end);
+    firstHeld_ = std::min(firstHeld_, keep);
+    if (!levels_.back().Held() && !Reopen())
+      return -1;
+    while (path_.size() < Dir.size()) {
+      const std::size_t slash = Dir.find('/', path_.size());
+      // An empty name ("a//b") names the same directory, as in any path.
+      if (slash == path_.size())
+        path_ += '/';
+      else if (!Push(std::string(Dir.substr(path_.size(), slash - path_.size()))))
+        return -1;
+    }
+    return levels_.back().Fd();
+  }
+
+  /// The directory \p Dir (as for Open) as a stream read from its start; null, with errno set,
+  /// when it cannot be opened. Valid until the next call.
+  DIR *OpenStream(std::string_view Dir) {
+    if (Open(Dir) < 0)
+      return nullptr;
+    // Listed before: a walk lists each directory once, so a new one has begun, and any
+    // directory held may have been replaced since. It starts afresh from this one, by its path.
+    if (levels_.back().stream && OpenBase(Dir) < 0)
+      return nullptr;
+    Level &tip = levels_.back();
+    // The stream takes the level's descriptor over: one descriptor serves both.
+    DIR *stream = fdopendir(tip.fd.get());
+    if (stream == nullptr)
+      return nullptr;
+    tip.fd.release();
+    tip.stream.reset(stream);
+    return stream;
+  }
+
+private:
+  static constexpr std::size_t kHeldLevels = 64;
+
+  struct Level {
+    std::size_t end; ///< of this directory's path within path_, its "/" included
+    /// The descriptor, until a listing's stream takes it over.
+    ScopedFd fd;
+    std::unique_ptr<DIR, int (*)(DIR *)> stream{nullptr, closedir};
+
+    int Fd() const { return stream ? dirfd(stream.get()) : fd.get(); }
+    bool Held() const { return stream || fd; }
+    void LetGo() {
+      fd = ScopedFd();
+      stream.reset();
+    }
+  };
+
+  bool WithinBase(std::string_view Dir) const {
+    if (levels_.empty())
+      return false;
+    // The current directory is the base of relative paths only.
+    if (levels_[0].end == 0)
+      return !Dir.starts_with('/');
+    return Dir.starts_with(std::string_view(path_).substr(0, levels_[0].end));
+  }
+
+  int OpenBase(std::string_view Dir) {
+    levels_.clear();
+    path_.clear();
+    firstHeld_ = 1;
+    const PathAt at(Dir.empty() ? std::string(".") : std::string(Dir));
+    ScopedFd fd(at ? ::openat(at.Dir(), at.Name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+    if (!fd)
+      return -1;
+    path_ = Dir;
+    levels_.push_back(Level{path_.size(), std::move(fd)});
+    return levels_.back().Fd();
+  }
+
+  /// Opens \p Name below the deepest level as the new deepest level.
+  bool Push(const std::string &Name) {
+    ScopedFd fd(::openat(levels_.back().Fd(), Name.c_str(),
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd)
+      return false;
+    path_ += Name;
+    path_ += '/';
+    levels_.push_back(Level{path_.size(), std::move(fd)});
+    LetGoOfShallowest();
+    return true;
+  }
+
+  /// Opens again, from the base down, the levels that were let go: all below the base, since
+  /// the deepest one was.
+  bool Reopen() {
+    firstHeld_ = 1;
+    for (std::size_t i = 1; i < levels_.size(); ++i) {
+      const std::size_t start = levels_[i - 1].end;
+      const std::string name = path_.substr(start, levels_[i].end - 1 - start);
+      levels_[i].fd = ScopedFd(::openat(levels_[i - 1].Fd(), name.c_str(),
+                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!levels_[i].fd) {
+        levels_.resize(i);
+        path_.resize(levels_.back().end);
+        return false;
+      }
+      if (i + 1 - firstHeld_ > kHeldLevels)
+        levels_[firstHeld_++].LetGo();
+    }
+    return true;
+  }
+
+  void LetGoOfShallowest() {
+    if (levels_.size() - firstHeld_ <= kHeldLevels)
+      return;
+    levels_[firstHeld_++].LetGo();
+  }
+
+  /// The deepest level's path; each level's path is its start.
+  std::string path_;
+  std::vector<Level> levels_;
+  /// Every level from here down holds its descriptor, and so does the base; those between
+  /// have let theirs go.
+  std::size_t firstHeld_ = 1;
+};
 
 /// The record's attributes from the type the enumeration reports, as far as it reports one.
 std::uint32_t AttributesOfType(unsigned char Type) {
@@ -75,26 +250,30 @@ struct Listing {
 
   std::string_view Name(const Entry &Of) const { return {names.data() + Of.offset, Of.length}; }
 
-  /// Replaces the entries with those of \p PosixDir. False, with errno set, when it cannot be
-  /// opened; a read that fails on the way keeps the entries before the failure.
-  bool Read(const std::string &PosixDir) {
+  /// Replaces the entries with those of \p Stream, each name in the search's form. False, with
+  /// errno set, when there is no stream; a read that fails on the way keeps the entries before
+  /// the failure.
+  bool Read(DIR *Stream) {
     names.clear();
     entries.clear();
     error = 0;
-    const std::unique_ptr<DIR, int (*)(DIR *)> stream(opendir(PosixDir.c_str()), closedir);
-    if (!stream) {
+    if (Stream == nullptr) {
       error = errno;
       return false;
     }
     while (true) {
       // readdir tells its end from a failure only by errno, which the storing may touch.
       errno = 0;
-      const dirent *entry = readdir(stream.get());
+      const dirent *entry = readdir(Stream);
       if (entry == nullptr)
         break;
-      const std::size_t length = strnlen(entry->d_name, NAME_MAX);
-      entries.push_back({names.size(), length, entry->d_type});
-      names.append(entry->d_name, length);
+      const std::string_view name(entry->d_name, strnlen(entry->d_name, NAME_MAX));
+      const std::size_t offset = names.size();
+      if (NeedsMapping(name))
+        names += ToSearchForm(name);
+      else
+        names += name;
+      entries.push_back({offset, names.size() - offset, entry->d_type});
       names.push_back('\0');
     }
     error = errno;
@@ -105,18 +284,15 @@ struct Listing {
 class PosixScanOs final : public ScanOs {
 public:
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
-    const std::string posix = ToPosixPath(Pattern);
-    const std::size_t slash = posix.rfind('/');
-    const std::size_t dirLength = slash == std::string::npos ? 0 : slash + 1;
-    Search search = StartSearch(Pattern.substr(0, dirLength), posix.substr(dirLength));
-    // A pattern without a directory part searches the current directory, as on Windows; the
-    // root's own "/" must stay, or "/*" would search "".
-    const bool found = (search.replayed ||
-                        search.listing.Read(dirLength == 0 ? "." : posix.substr(0, dirLength))) &&
-                       Next(search, Data);
-    const int error = errno;
+    const std::size_t dirLength = NameStart(Pattern);
+    Search search = StartSearch(Pattern.substr(0, dirLength), Pattern.substr(dirLength));
     const std::lock_guard lock(mutex_);
+    // A pattern without a directory part searches the current directory, as on Windows.
+    const bool found = (search.replayed ||
+                        search.listing.Read(chain_.OpenStream(ToPosixForm(search.listing.dir)))) &&
+                       Next(search, Data);
     if (!found) {
+      const int error = errno;
       Retire(search);
       errno = error;
       return kInvalidFindHandle;
@@ -153,10 +329,17 @@ public:
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
     if (const std::optional<std::uint32_t> listed = ListedAttributes(Path))
       return *listed;
+    const PosixPath posix(Path);
+    const std::lock_guard lock(mutex_);
+    const int dir = chain_.Open(posix.Dir());
     struct stat status {};
-    // lstat, not stat: a link to a directory is not a directory, so no search loops through
-    // links.
-    if (lstat(ToPosixPath(Path).c_str(), &status) != 0)
+    // Not following a link: a link to a directory is not a directory, so no search loops
+    // through links. A path that ends with its separator ("\" for the root) names the
+    // directory itself.
+    const bool failed = dir < 0 || (*posix.Name() == '\0' ? fstat(dir, &status)
+                                                          : fstatat(dir, posix.Name(), &status,
+                                                                    AT_SYMLINK_NOFOLLOW)) != 0;
+    if (failed)
       return kInvalidFileAttributes;
     return S_ISDIR(status.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
   }
@@ -242,30 +425,42 @@ private:
     lastComplete_ = !Ended.replayed && last_.error == 0;
   }
 
-  /// What lstat would answer for \p Path, taken from the enumeration's type where \p Path is
-  /// the entry that the latest search step has just handed out and the type is known: the file
-  /// search asks for exactly that entry's attributes next. Nothing for any other path.
+  /// What lstat would answer for \p Path, taken from the enumeration's type where the listing
+  /// knows it (ListedType). Nothing for any other path.
   std::optional<std::uint32_t> ListedAttributes(const std::string &Path) {
     const std::lock_guard lock(mutex_);
+    const unsigned char type = ListedType(Path);
+    if (type == DT_UNKNOWN)
+      return std::nullopt;
+    return AttributesOfType(type);
+  }
+
+  /// The enumeration's type of \p Path where \p Path is the entry that the latest search step
+  /// has just handed out: the file search asks for exactly that entry's attributes next, and
+  /// reads it next when it matches. DT_UNKNOWN for any other path. The caller holds the lock.
+  unsigned char ListedType(const std::string &Path) const {
     const auto it = searches_.find(current_);
     if (it == searches_.end() || it->second.returned == kNoEntry)
-      return std::nullopt;
+      return DT_UNKNOWN;
     const Listing &listing = it->second.listing;
     const Listing::Entry &entry = listing.entries[it->second.returned];
     const std::string_view name = listing.Name(entry);
-    // A name holding "\" is taken apart on its way to lstat, which then finds another entry.
-    if (entry.type == DT_UNKNOWN || name.find('\\') != std::string_view::npos)
-      return std::nullopt;
     if (Path.size() != listing.dir.size() + name.size() || !Path.starts_with(listing.dir) ||
         !Path.ends_with(name))
-      return std::nullopt;
-    return AttributesOfType(entry.type);
+      return DT_UNKNOWN;
+    return entry.type;
   }
 
   /// The version block of \p FileName; errno tells why there is none.
-  static std::optional<std::vector<std::byte>> ReadBlock(const std::string &FileName) {
+  std::optional<std::vector<std::byte>> ReadBlock(const std::string &FileName) {
+    const PosixPath posix(FileName);
+    const std::lock_guard lock(mutex_);
+    const int dir = chain_.Open(posix.Dir());
+    if (dir < 0)
+      return std::nullopt;
     errno = 0;
-    std::optional<std::vector<std::byte>> block = ReadVersionBlock(ToPosixPath(FileName));
+    std::optional<std::vector<std::byte>> block =
+        ReadVersionBlockAt(dir, posix.Name(), ListedType(FileName) == DT_REG);
     // A file that opened but holds no version resource leaves no errno.
     if (!block && errno == 0)
       errno = ENODATA;
@@ -290,6 +485,7 @@ private:
   Listing last_;
   bool lastComplete_ = false;
   std::optional<LastBlock> lastBlock_;
+  DirectoryChain chain_;
 };
 
 } // namespace

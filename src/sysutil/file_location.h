@@ -20,7 +20,7 @@ struct DirectoryId {
 };
 
 /// The identity of the directory that \p Path leads to, links followed; nothing when it cannot
-/// be opened or is no directory. On POSIX every "\" of \p Path is read as "/".
+/// be opened or is no directory. \p Path is in the search's form (on POSIX, ToPosixForm maps it).
 std::optional<DirectoryId> IdentifyDirectory(const std::string &Path);
 
 #ifdef _WIN32

@@ -38,11 +38,17 @@ public:
   bool spoilCopies = false;
   /// Each append writes at most this many bytes, as on a disk that fills up.
   std::optional<std::size_t> appendLimit;
+  /// The longest path the calls take, as Windows has one; the platform's own when unset.
+  std::optional<std::size_t> pathLimit;
   std::vector<std::string> removed;
 
   std::string NativePath(const std::string &SearchPath) override {
     return real_.NativePath(SearchPath);
   }
+  std::string SearchForm(const std::string &NativePath) override {
+    return real_.SearchForm(NativePath);
+  }
+  std::size_t PathLimit() override { return pathLimit.value_or(real_.PathLimit()); }
   std::vector<std::string> DefaultRoots() override { return real_.DefaultRoots(); }
   bool StderrIsTerminal() override { return terminal; }
   bool StdoutIsOpen() override { return stdoutOpen; }

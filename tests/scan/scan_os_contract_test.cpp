@@ -207,6 +207,16 @@ TEST_F(ScanOsContractTest, RepeatedSearchesOfADirectorySeeWhatWasAddedBeforeThem
             (Names{In("sub\\deep\\c.EXE"), In("sub\\deep\\d.exe")}));
 }
 
+TEST_F(ScanOsContractTest, ASearchAfterADirectoryWasReplacedListsTheNewOne) {
+  // Twice, as the file search lists a directory: the second search may replay the first.
+  EXPECT_EQ(List(In("sub\\deep\\*")), Names{"c.EXE"});
+  EXPECT_EQ(List(In("sub\\deep\\*.exe")), Names{"c.EXE"});
+  fs::rename(tree_.Root() / "sub", tree_.Root() / "old");
+  fs::create_directories(tree_.Root() / "sub" / "deep");
+  std::ofstream(tree_.Root() / "sub" / "deep" / "new.exe") << "in the new directory";
+  EXPECT_EQ(List(In("sub\\deep\\*.exe")), Names{"new.exe"});
+}
+
 TEST_F(ScanOsContractTest, FindFilesListsOwnMatchesBeforeEachWholeSubtree) {
   if (CanLockDirectories())
     fs::permissions(tree_.Root() / "locked", fs::perms::none);
