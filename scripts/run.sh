@@ -12,6 +12,13 @@ cd "$(dirname "$0")/.."
 
 root=${VORSE_BUILD_ROOT:-build}
 preset=${VORSE_RUN_PRESET:-windows-x86}
+export VORSE_WINE_ROOT="$PWD/$root/wine-run"
+source scripts/wine-env.sh
+if [ "$preset" = windows-x86 ] && ! wine_runs_32bit; then
+  echo "run: this machine's kernel cannot run 32-bit programs, so Wine cannot run the 32-bit" \
+    "VorseFix.exe here: running the 64-bit build instead"
+  preset=windows-x64
+fi
 arch=win32
 [ "$preset" = windows-x64 ] && arch=win64
 build="$root/$preset"
@@ -19,7 +26,6 @@ echo "run: building $preset (VorseFix.exe, the window driver, the sample program
 cmake --preset "$preset" -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target VorseFix vorse_window_driver vorse_samples
 
-export VORSE_WINE_ROOT="$PWD/$root/wine-run"
 source tests/e2e/driver-env.sh "$build" "$arch"
 echo "run: the program is $app_exe"
 prefix="$PWD/$root/run-prefix"
