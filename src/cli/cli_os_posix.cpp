@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace vorse {
 namespace {
@@ -40,6 +41,10 @@ public:
   bool Exists(const std::string &Path) override {
     struct stat status {};
     return lstat(Path.c_str(), &status) == 0;
+  }
+  bool IsPlainFile(const std::string &Path) override {
+    struct stat status {};
+    return lstat(Path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
   }
   std::error_code CreateDirectories(const std::string &Path) override {
     for (std::size_t end = Path.find('/', 1);; end = Path.find('/', end + 1)) {
@@ -79,6 +84,32 @@ public:
       return StreamError();
     Outcome = RemoveOutcome::Removed;
     return {};
+  }
+  std::string AbsolutePath(const std::string &Path) override {
+    if (Path.starts_with('/'))
+      return Path;
+    std::string cwd(PATH_MAX, '\0');
+    while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+      if (errno != ERANGE)
+        return Path;
+      cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(cwd.find('\0'));
+    return cwd + (cwd.ends_with('/') ? "" : "/") + Path;
+  }
+  bool SamePath(const std::string &A, const std::string &B) override { return A == B; }
+  std::error_code CancelDeleteAtRestart(const std::string &, bool &Withdrawn) override {
+    Withdrawn = false;
+    return {};
+  }
+  std::chrono::system_clock::time_point WallClock() override {
+    return std::chrono::system_clock::now();
+  }
+  std::string HostName() override {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+      return {};
+    return name;
   }
   std::string ToUtf8(const std::string &Text) override { return Text; }
 };

@@ -2,26 +2,15 @@
 #include "cli/quarantine_store.h"
 
 #include "app/quarantine_name.h"
+#include "cli/manifest.h"
 #include "cli/scan_session.h"
 #include "cli/stdio_file.h"
 #include "sysutil/parse_path.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace vorse {
 namespace {
-
-constexpr char kManifestHeader[] = "time\toriginal_path\tquarantine_name\tsize\tsha256\n";
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  char text[32] = {};
-  // gmtime's static result is read at once; the scanner has one thread.
-  if (const std::tm *utc = std::gmtime(&now))
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
-  return text;
-}
 
 /// The directory part of \p Path, up to its last separator; "." when it has none.
 std::string ParentOf(const std::string &Path) {
@@ -99,20 +88,20 @@ std::optional<std::string> QuarantineStore::Keep(const std::string &Path, KeptCo
     return "the copy " + target + " differs from the original";
   Kept.path = target;
   Kept.name = target.substr(target.find_last_of("\\/") + 1);
-  return AppendManifest(Path, Kept);
+  // The path as found may be relative to where the scan ran; a restore may run elsewhere.
+  return AppendRecord(
+      {ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name, Kept.digest, false});
 }
 
-std::optional<std::string> QuarantineStore::AppendManifest(const std::string &Path,
-                                                           const KeptCopy &Kept) {
+std::optional<std::string> QuarantineStore::AppendRecord(const ManifestRecord &Record) {
   const std::string manifest = ManifestPath();
   const bool created = !os_.Exists(manifest);
   errno = 0;
   StdioFile file(std::fopen(manifest.c_str(), "ab"));
   if (!file)
     return "cannot open " + manifest + ": " + ErrorText(StreamError());
-  std::string lines = created ? kManifestHeader : "";
-  lines += UtcNow() + '\t' + ManifestField(Path) + '\t' + ManifestField(Kept.name) + '\t' +
-           std::to_string(Kept.digest.size) + '\t' + Kept.digest.sha256 + '\n';
+  std::string lines = created ? std::string(kManifestHeader) : "";
+  lines += ManifestLine(Record);
   if (std::fwrite(lines.data(), 1, lines.size(), file.get()) != lines.size() ||
       std::fclose(file.release()) != 0)
     return "cannot write " + manifest + ": " + ErrorText(StreamError());

@@ -2,9 +2,11 @@
 #include "cli/run_cli.h"
 
 #include "cli/cli_options.h"
+#include "cli/event_log.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
 #include "cli/quarantine_store.h"
+#include "cli/restore.h"
 #include "cli/scan_session.h"
 
 #include <cstdio>
@@ -13,16 +15,6 @@
 
 namespace vorse {
 namespace {
-
-/// One infected file and what became of it, for the JSON report.
-struct Finding {
-  std::string path;
-  std::u16string internalName;
-  std::optional<FileDigest> digest;
-  std::string action = "reported";
-  std::string quarantinePath;
-  std::string error;
-};
 
 struct Problem {
   std::string path;
@@ -34,7 +26,10 @@ public:
   Session(const CliOptions &Options, CliOs &Cli, std::ostream &Out, std::ostream &Err,
           Progress::Clock Now)
       : options_(Options), cli_(Cli), out_(Out), err_(Err),
-        progress_(Err, !Options.quiet && Cli.StderrIsTerminal(), std::move(Now)) {}
+        progress_(Err, !Options.quiet && Cli.StderrIsTerminal(), std::move(Now)) {
+    if (Options.jsonLines)
+      events_.emplace(Out, Cli);
+  }
 
   /// Prepares the quarantine folder; false when it cannot be used.
   bool Prepare() {
@@ -66,12 +61,18 @@ public:
   }
   void OnInfected(const std::string &Path, const std::u16string &InternalName) override {
     ++counts_.infected;
-    if (!options_.json) {
+    if (!options_.json && !events_) {
       progress_.Clear();
       out_ << Path << '\n' << std::flush;
     }
-    Finding finding{Path, InternalName, std::nullopt, "reported", "", ""};
+    Finding finding;
+    finding.path = Path;
+    finding.internalName = InternalName;
     Handle(finding);
+    if (store_ && finding.error.empty())
+      Message(finding.path, ActionLine(finding));
+    if (events_)
+      events_->OnFinding(finding);
     if (options_.json)
       findings_.push_back(std::move(finding));
     progress_.Update(counts_);
@@ -79,23 +80,31 @@ public:
   void OnProblem(const std::string &Path, const std::string &Reason) override {
     ++counts_.errors;
     Message(Path, Reason);
+    if (events_)
+      events_->OnProblem(Path, Reason);
     if (options_.json)
       problems_.push_back({Path, Reason});
   }
 
   int Finish(const std::vector<std::string> &Roots, std::chrono::duration<double> Elapsed) {
+    const int status = failed_ ? kExitError : counts_.infected > 0 ? kExitInfected : kExitClean;
     if (options_.json)
       out_ << JsonReport(Roots) << std::flush;
+    if (events_)
+      events_->OnSummary(counts_, status,
+                         std::chrono::duration_cast<std::chrono::nanoseconds>(Elapsed));
     if (!options_.quiet) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%.2f", Elapsed.count());
-      err_ << "vorsescan: " << counts_.files << " files examined in " << counts_.directories
-           << " directories, " << counts_.infected << " infected, " << counts_.errors << " errors, "
-           << seconds << " s\n";
+      err_ << "vorsescan: " << Counted(counts_.files, "file", "files") << " examined in "
+           << Counted(counts_.directories, "directory", "directories") << ", " << counts_.infected
+           << " infected, ";
+      if (store_)
+        err_ << counts_.quarantined << " quarantined, " << counts_.removed << " removed, "
+             << counts_.scheduled << " scheduled, " << counts_.failed << " failed, ";
+      err_ << Counted(counts_.errors, "error", "errors") << ", " << seconds << " s\n";
     }
-    if (failed_)
-      return kExitError;
-    return counts_.infected > 0 ? kExitInfected : kExitClean;
+    return status;
   }
 
 private:
@@ -105,25 +114,40 @@ private:
   }
 
   /// A step that failed for an infected file: the run ends with status 2.
-  void Fail(Finding &Finding, const std::string &Error) {
+  void Fail(Finding &Finding, const char *Step, const std::string &Error) {
     failed_ = true;
+    ++counts_.errors;
+    ++counts_.failed;
+    Finding.failedStep = Step;
     Finding.error = Error;
     Message(Finding.path, Error);
   }
 
+  /// What was done with a file whose steps all succeeded, for its line on standard error.
+  static std::string ActionLine(const Finding &Finding) {
+    if (Finding.action == "already_quarantined")
+      return "lies in the quarantine folder itself: left as it is";
+    if (Finding.action == "removed")
+      return "removed; its copy is " + Finding.quarantinePath;
+    if (Finding.action == "removal_scheduled")
+      return "in use: it will be deleted at the next restart of Windows; its copy is " +
+             Finding.quarantinePath;
+    return "quarantined as " + Finding.quarantinePath;
+  }
+
   void Handle(Finding &Finding) {
     if (!store_) {
-      if (!options_.json)
+      if (!options_.json && !events_)
         return;
       FileDigest digest;
       if (const std::error_code error = DigestFile(Finding.path, digest))
-        return Fail(Finding, "cannot read for its SHA-256: " + ErrorText(error));
+        return Fail(Finding, "digest", "cannot read for its SHA-256: " + ErrorText(error));
       Finding.digest = digest;
       return;
     }
     KeptCopy kept;
     if (const std::optional<std::string> error = store_->Keep(Finding.path, kept))
-      return Fail(Finding, *error);
+      return Fail(Finding, "quarantine", *error);
     if (kept.alreadyQuarantined) {
       Finding.action = "already_quarantined";
       return;
@@ -131,17 +155,19 @@ private:
     Finding.digest = kept.digest;
     Finding.quarantinePath = kept.path;
     Finding.action = "quarantined";
+    ++counts_.quarantined;
     if (!options_.remove)
       return;
     RemoveOutcome outcome = RemoveOutcome::Removed;
     if (const std::error_code error = cli_.RemoveFile(Finding.path, outcome))
-      return Fail(Finding, "cannot remove (its copy is kept): " + ErrorText(error));
+      return Fail(Finding, "removal", "cannot remove (its copy is kept): " + ErrorText(error));
     if (outcome == RemoveOutcome::Removed) {
       Finding.action = "removed";
+      ++counts_.removed;
       return;
     }
     Finding.action = "removal_scheduled";
-    Message(Finding.path, "in use: it will be deleted at the next restart of Windows");
+    ++counts_.scheduled;
   }
 
   std::string JsonReport(const std::vector<std::string> &Roots) {
@@ -149,22 +175,15 @@ private:
     json.BeginObject();
     json.Key("version");
     json.String(VORSE_VERSION);
+    BeginReport(json, cli_);
+    json.EndObject();
     json.Key("roots");
     json.BeginArray();
     for (const std::string &root : Roots)
       json.String(cli_.ToUtf8(root));
     json.EndArray();
     json.Key("counts");
-    json.BeginObject();
-    json.Key("directories");
-    json.Number(counts_.directories);
-    json.Key("files");
-    json.Number(counts_.files);
-    json.Key("infected");
-    json.Number(counts_.infected);
-    json.Key("errors");
-    json.Number(counts_.errors);
-    json.EndObject();
+    WriteCounts(json, counts_);
     json.Key("infected");
     json.BeginArray();
     for (const Finding &finding : findings_)
@@ -212,6 +231,7 @@ private:
   std::ostream &err_;
   Progress progress_;
   std::optional<QuarantineStore> store_;
+  std::optional<EventLog> events_;
   ScanCounts counts_;
   std::vector<Finding> findings_;
   std::vector<Problem> problems_;
@@ -235,6 +255,8 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
     Out << "vorsescan " << VORSE_VERSION << '\n';
     return kExitClean;
   }
+  if (options.restore)
+    return RunRestore(options, Cli, Out, Err);
   std::vector<std::string> roots = options.roots;
   if (roots.empty())
     roots = Cli.DefaultRoots();
