@@ -39,8 +39,10 @@ bool IsPlainName(const std::string &Name) {
 
 class Restorer {
 public:
-  Restorer(const CliOptions &Options, CliOs &Os, std::ostream &Out, std::ostream &Err)
-      : options_(Options), os_(Os), out_(Out), err_(Err), store_(Os, *Options.restore) {
+  Restorer(const CliOptions &Options, CliOs &Os, std::ostream &Out, std::ostream &Err,
+           const Progress::Clock &Now)
+      : options_(Options), os_(Os), out_(Out), err_(Err), now_(Now), start_(Now()),
+        store_(Os, *Options.restore) {
     if (Options.jsonLines)
       events_.emplace(Out, Os);
   }
@@ -174,7 +176,8 @@ private:
   int Finish() {
     const int status = counts_.errors > 0 ? kExitError : kExitClean;
     if (events_)
-      events_->OnSummary(counts_, status, std::chrono::nanoseconds(0));
+      events_->OnSummary(counts_, status,
+                         std::chrono::duration_cast<std::chrono::nanoseconds>(now_() - start_));
     if (!options_.quiet)
       err_ << "vorsescan: " << Counted(counts_.restored, "file", "files") << " restored, "
            << Counted(counts_.errors, "error", "errors") << '\n';
@@ -185,6 +188,8 @@ private:
   CliOs &os_;
   std::ostream &out_;
   std::ostream &err_;
+  const Progress::Clock &now_;
+  std::chrono::steady_clock::time_point start_;
   QuarantineStore store_;
   std::optional<EventLog> events_;
   ScanCounts counts_;
@@ -192,8 +197,9 @@ private:
 
 } // namespace
 
-int RunRestore(const CliOptions &Options, CliOs &Os, std::ostream &Out, std::ostream &Err) {
-  return Restorer(Options, Os, Out, Err).Run();
+int RunRestore(const CliOptions &Options, CliOs &Os, std::ostream &Out, std::ostream &Err,
+               const Progress::Clock &Now) {
+  return Restorer(Options, Os, Out, Err, Now).Run();
 }
 
 } // namespace vorse

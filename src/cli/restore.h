@@ -3,6 +3,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_os.h"
+#include "cli/progress.h"
 
 #include <ostream>
 
@@ -14,7 +15,8 @@ namespace vorse {
 /// deletion at restart of the path is withdrawn; each restore is recorded in the manifest, and
 /// the copy stays. Restored paths to \p Out, one a line (or the events with --json-lines),
 /// messages and the summary to \p Err. Returns the exit status: 0 when every file asked for
-/// is back, 2 otherwise.
-int RunRestore(const CliOptions &Options, CliOs &Os, std::ostream &Out, std::ostream &Err);
+/// is back, 2 otherwise. \p Now times the run for the summary event.
+int RunRestore(const CliOptions &Options, CliOs &Os, std::ostream &Out, std::ostream &Err,
+               const Progress::Clock &Now);
 
 } // namespace vorse

@@ -256,7 +256,7 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
     return kExitClean;
   }
   if (options.restore)
-    return RunRestore(options, Cli, Out, Err);
+    return RunRestore(options, Cli, Out, Err, Now);
   std::vector<std::string> roots = options.roots;
   if (roots.empty())
     roots = Cli.DefaultRoots();

@@ -526,10 +526,9 @@ TEST_F(RestoreTest, PutsTheBytesBackAtTheOriginalPathFromAnyWorkingDirectory) {
   EXPECT_EQ(out_.str(), tree_.Path("scan/kern.exe") + "\n");
   const std::vector<std::string> manifest = Lines(tree_.Read("q/manifest.tsv"));
   ASSERT_EQ(manifest.size(), 3u);
-  EXPECT_TRUE(manifest[2].ends_with("\t" + tree_.Path("scan/kern.exe") + "\tkern.exe\t" +
-                                    std::to_string(bytes_.size()) + "\t" +
-                                    manifest[1].substr(manifest[1].rfind('\t') + 1) + "\trestored"))
-      << manifest[2];
+  EXPECT_NE(manifest[1].find(tree_.Path("scan/kern.exe")), std::string::npos)
+      << "the absolute path, though the scan was given a relative one: " << manifest[1];
+  EXPECT_EQ(manifest[2], manifest[1] + "\trestored") << "the same record, marked";
   // Asked again, by its path: the identical file there counts as restored.
   EXPECT_EQ(Restore({tree_.Path("scan/kern.exe")}), kExitClean) << err_.str();
   EXPECT_NE(err_.str().find("1 file restored, 0 errors"), std::string::npos) << err_.str();
