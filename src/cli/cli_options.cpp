@@ -8,13 +8,16 @@ std::string_view UsageText() {
          "       vorsescan --restore DIR [PATH...]\n"
          "Lists every *.exe below each DIR, and each FILE whatever its name, whose InternalName\n"
          "is Kern32 or wowex32 (case ignored), one full path a line on standard output.\n"
-         "Without DIR, scans the Windows system directory (on Windows only).\n"
+         "Without DIR, scans the Windows system directory (on Windows only). A path holding a\n"
+         "control character is written $'...' with C escapes (\\n, \\x1b, \\\\, \\').\n"
          "\n"
          "Options:\n"
          "  --json             write one JSON document instead: roots, counts, each infected\n"
          "                     file with its size, SHA-256 and what was done, every error\n"
          "  --json-lines       write one JSON event a line as things happen instead: each\n"
          "                     infected file, each error, and a summary at the end\n"
+         "  -0, --print0       end each path with a NUL instead of a line feed, its bytes\n"
+         "                     unescaped (for xargs -0)\n"
          "  --quarantine DIR   copy each infected file into DIR (created when missing), never\n"
          "                     overwriting another file, and record it in DIR/manifest.tsv\n"
          "  --remove           with --quarantine: delete each original once its copy is\n"
@@ -45,6 +48,11 @@ std::optional<std::string> TakeDirectory(std::span<const std::string> Args, std:
   Value = arg == Name ? Args[++I] : arg.substr(Name.size() + 1);
   if (Value->empty())
     return Name + " needs a directory";
+  // "--quarantine --remove DIR" forgot the folder; a folder of such a name is written
+  // "--quarantine=--remove" or "./--remove".
+  if (arg == Name && Value->front() == '-')
+    return Name + " needs a directory, not the option " + *Value + " (write " + Name + "=" +
+           *Value + " for a folder of that name)";
   return std::nullopt;
 }
 
@@ -68,6 +76,10 @@ std::optional<std::string> ParseCliOptions(std::span<const std::string> Args, Cl
     if (!optionsEnded && kSlashHelp && arg == "/?") {
       Options.help = true;
     } else if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      // Most likely an unset variable: scanning from the top of the file system instead
+      // could remove files anywhere.
+      if (arg.empty())
+        return "an empty directory name is not a directory to scan";
       Options.roots.push_back(arg);
     } else if (arg == "--") {
       optionsEnded = true;
@@ -79,6 +91,8 @@ std::optional<std::string> ParseCliOptions(std::span<const std::string> Args, Cl
       Options.quiet = true;
     } else if (arg == "--remove") {
       Options.remove = true;
+    } else if (arg == "-0" || arg == "--print0") {
+      Options.print0 = true;
     } else if (arg == "-h" || arg == "--help") {
       Options.help = true;
     } else if (arg == "-V" || arg == "--version") {
@@ -96,6 +110,8 @@ std::optional<std::string> ParseCliOptions(std::span<const std::string> Args, Cl
   }
   if (Options.json && Options.jsonLines)
     return "--json and --json-lines: choose one";
+  if (Options.print0 && (Options.json || Options.jsonLines))
+    return "--print0 and --json or --json-lines cannot be combined";
   if (Options.restore && (Options.quarantine || Options.remove || Options.json))
     return "--restore puts files back: it takes neither --quarantine, --remove nor --json";
   if (Options.remove && !Options.quarantine)

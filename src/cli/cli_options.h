@@ -18,6 +18,8 @@ struct CliOptions {
   std::optional<std::string> restore;
   bool json = false;
   bool jsonLines = false;
+  /// Paths on standard output end with a NUL instead of a line feed, exactly as their bytes.
+  bool print0 = false;
   bool quiet = false;
   bool remove = false;
   bool help = false;

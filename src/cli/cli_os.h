@@ -1,10 +1,14 @@
 // The platform operations of the command-line scanner that the scan seam does not offer.
 #pragma once
 
+#include "cli/stdio_file.h"
+
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -16,6 +20,20 @@ struct DirectoryId {
   std::uint64_t device = 0;
   std::uint64_t index = 0;
   bool operator==(const DirectoryId &) const = default;
+};
+
+/// What makes a file itself, whatever path leads to it: the same pair as for a directory.
+using FileId = DirectoryId;
+
+/// A file open for appending records, as CliOs::OpenAppendFile gives it; closed when destroyed.
+class AppendFile {
+public:
+  virtual ~AppendFile() = default;
+  /// Writes \p Data at the end of the file in one call to the system and, when all of it got
+  /// there, makes it durable. \p Written is how many bytes got there: fewer on a full disk.
+  virtual std::error_code Append(std::string_view Data, std::size_t &Written) = 0;
+  /// Cuts the file back to its first \p Length bytes.
+  virtual std::error_code Truncate(std::uint64_t Length) = 0;
 };
 
 /// How a file was removed: at once, or registered for deletion at the next start of Windows.
@@ -32,6 +50,9 @@ public:
   /// 32-bit one too; none where there is no Windows.
   virtual std::vector<std::string> DefaultRoots() = 0;
   virtual bool StderrIsTerminal() = 0;
+  /// False when standard output is closed: a file the scanner opens could take its place and
+  /// receive the report.
+  virtual bool StdoutIsOpen() = 0;
   /// True when \p Error, the reason a directory search could not start, only means that
   /// nothing is there to list (no such entry, no match, not a directory).
   virtual bool MeansNothingThere(std::error_code Error) = 0;
@@ -41,12 +62,20 @@ public:
   /// The identity of the directory that \p Path (search form) leads to, links followed.
   virtual std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) = 0;
   virtual bool Exists(const std::string &Path) = 0;
-  /// True when \p Path itself, not followed when it is a link, is a regular file.
-  virtual bool IsPlainFile(const std::string &Path) = 0;
   /// Creates \p Path and every parent it lacks; an existing directory is no error.
   virtual std::error_code CreateDirectories(const std::string &Path) = 0;
-  /// Copies \p Source to \p Target, which must not exist yet: nothing is ever overwritten.
+  /// Copies \p Source (a regular file) to \p Target, which must not exist yet, not even as a
+  /// link: nothing is ever overwritten, and nothing is written through a link.
   virtual std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) = 0;
+  /// Opens \p Path for reading, but only a regular file, and never through a link (or a
+  /// reparse point) at \p Path itself: what stands in the quarantine folder is taken as it is.
+  virtual std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) = 0;
+  /// Which file \p File is open on.
+  virtual std::optional<FileId> IdentifyFile(std::FILE *File) = 0;
+  /// Opens \p Path to append to, creating it when missing (\p Created says so), but only a
+  /// regular file, and never through a link at \p Path. \p Length is its length when opened.
+  virtual std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                         std::uint64_t &Length, bool &Created) = 0;
   /// Removes \p Path at once where the system allows it; on Windows a file in use is
   /// registered for deletion at the next start instead (\p Outcome says which).
   virtual std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) = 0;

@@ -14,6 +14,34 @@
 namespace vorse {
 namespace {
 
+class PosixAppendFile final : public AppendFile {
+public:
+  explicit PosixAppendFile(ScopedFd Fd) : fd_(std::move(Fd)) {}
+  std::error_code Append(std::string_view Data, std::size_t &Written) override {
+    Written = 0;
+    ssize_t wrote = -1;
+    // One write: with O_APPEND the record lands whole at the end, or the part that fitted.
+    do {
+      errno = 0;
+      wrote = write(fd_.get(), Data.data(), Data.size());
+    } while (wrote < 0 && errno == EINTR);
+    if (wrote < 0)
+      return StreamError();
+    Written = static_cast<std::size_t>(wrote);
+    if (Written == Data.size() && fsync(fd_.get()) != 0)
+      return StreamError();
+    return {};
+  }
+  std::error_code Truncate(std::uint64_t Length) override {
+    if (ftruncate(fd_.get(), static_cast<off_t>(Length)) != 0)
+      return StreamError();
+    return {};
+  }
+
+private:
+  ScopedFd fd_;
+};
+
 class PosixCliOs final : public CliOs {
 public:
   // The search joins names with "\"; a POSIX name holding "\" itself cannot be reached by it.
@@ -24,6 +52,7 @@ public:
   }
   std::vector<std::string> DefaultRoots() override { return {}; }
   bool StderrIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
+  bool StdoutIsOpen() override { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
   bool MeansNothingThere(std::error_code Error) override {
     return Error == std::errc::no_such_file_or_directory || Error == std::errc::not_a_directory;
   }
@@ -41,10 +70,6 @@ public:
   bool Exists(const std::string &Path) override {
     struct stat status {};
     return lstat(Path.c_str(), &status) == 0;
-  }
-  bool IsPlainFile(const std::string &Path) override {
-    struct stat status {};
-    return lstat(Path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
   }
   std::error_code CreateDirectories(const std::string &Path) override {
     for (std::size_t end = Path.find('/', 1);; end = Path.find('/', end + 1)) {
@@ -65,9 +90,9 @@ public:
     const ScopedFd from = OpenRegularFd(Source);
     if (!from)
       return StreamError();
-    // O_EXCL: an entry that appeared since the name was chosen is never overwritten. The copy
-    // is kept from being run by anyone but its owner.
-    ScopedFd to(open(Target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    // O_EXCL: an entry that appeared since the name was chosen, a link included, is never
+    // overwritten or written through. The copy is kept from being run by anyone but its owner.
+    ScopedFd to(open(Target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!to)
       return StreamError();
     std::error_code error;
@@ -78,6 +103,34 @@ public:
     if (error)
       unlink(Target.c_str());
     return error;
+  }
+  std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
+    errno = 0;
+    File = ReadStream(OpenRegularFd(Path, AtLink::Refuse));
+    return File ? std::error_code() : StreamError();
+  }
+  std::optional<FileId> IdentifyFile(std::FILE *File) override {
+    struct stat status {};
+    if (fstat(fileno(File), &status) != 0)
+      return std::nullopt;
+    return FileId{static_cast<std::uint64_t>(status.st_dev),
+                  static_cast<std::uint64_t>(status.st_ino)};
+  }
+  std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                 std::uint64_t &Length, bool &Created) override {
+    // O_NONBLOCK: a named pipe planted there fails at once instead of waiting for a reader.
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    const int created = open(Path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+    Created = created >= 0;
+    ScopedFd fd(Created || errno != EEXIST ? created : open(Path.c_str(), kFlags));
+    struct stat status {};
+    if (!fd || fstat(fd.get(), &status) != 0)
+      return StreamError();
+    if (!S_ISREG(status.st_mode))
+      return std::make_error_code(std::errc::operation_not_supported);
+    Length = static_cast<std::uint64_t>(status.st_size);
+    File = std::make_unique<PosixAppendFile>(std::move(fd));
+    return {};
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
     if (unlink(Path.c_str()) != 0)

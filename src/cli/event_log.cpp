@@ -123,12 +123,16 @@ void BeginReport(JsonWriter &Json, CliOs &Os) {
 }
 
 void WriteCounts(JsonWriter &Json, const ScanCounts &Counts) {
-  const std::pair<const char *, std::uint64_t> members[] = {
-      {"directories", Counts.directories}, {"files", Counts.files},
-      {"infected", Counts.infected},       {"errors", Counts.errors},
-      {"quarantined", Counts.quarantined}, {"removed", Counts.removed},
-      {"scheduled", Counts.scheduled},     {"failed", Counts.failed},
-      {"restored", Counts.restored}};
+  const std::pair<const char *, std::uint64_t> members[] = {{"directories", Counts.directories},
+                                                            {"files", Counts.files},
+                                                            {"infected", Counts.infected},
+                                                            {"errors", Counts.errors},
+                                                            {"not_examined", Counts.notExamined},
+                                                            {"quarantined", Counts.quarantined},
+                                                            {"removed", Counts.removed},
+                                                            {"scheduled", Counts.scheduled},
+                                                            {"failed", Counts.failed},
+                                                            {"restored", Counts.restored}};
   Json.BeginObject();
   for (const auto &[name, value] : members) {
     Json.Key(name);
@@ -139,7 +143,7 @@ void WriteCounts(JsonWriter &Json, const ScanCounts &Counts) {
 
 void EventLog::Write(JsonWriter &Json) {
   Json.EndObject();
-  out_ << Json.Finish() << std::flush;
+  write_(Json.Finish());
 }
 
 void EventLog::OnFinding(const Finding &Found) {

@@ -8,9 +8,10 @@
 #include "cli/progress.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorse {
@@ -52,10 +53,12 @@ void BeginReport(JsonWriter &Json, CliOs &Os);
 /// \p Counts as an object of numbers, one member per count.
 void WriteCounts(JsonWriter &Json, const ScanCounts &Counts);
 
-/// The --json-lines stream: one JSON object a line, each written and flushed as it happens.
+/// The --json-lines stream: one JSON object a line, each handed on as it happens.
 class EventLog {
 public:
-  EventLog(std::ostream &Out, CliOs &Os) : out_(Out), os_(Os) {}
+  /// Takes each line, with its line feed, to where it goes (and notes when that fails).
+  using LineWriter = std::function<void(std::string_view)>;
+  EventLog(LineWriter Write, CliOs &Os) : write_(std::move(Write)), os_(Os) {}
 
   void OnFinding(const Finding &Found);
   /// A directory or file that could not be examined.
@@ -67,7 +70,7 @@ public:
 private:
   void Write(JsonWriter &Json);
 
-  std::ostream &out_;
+  LineWriter write_;
   CliOs &os_;
 };
 

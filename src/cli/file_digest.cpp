@@ -54,18 +54,25 @@ std::error_code DigestFile(const std::string &Path, FileDigest &Digest) {
   return {};
 }
 
-std::error_code CompareFiles(const std::string &Original, const std::string &Copy, bool &Same,
-                             FileDigest &Digest) {
+std::error_code CompareFiles(CliOs &Os, const std::string &Original, const std::string &Copy,
+                             Comparison &Result, FileDigest &Digest) {
   File original;
   File copy;
   if (const std::error_code error = Open(Original, original))
     return error;
-  if (const std::error_code error = Open(Copy, copy))
+  if (const std::error_code error = Os.OpenEntryToRead(Copy, copy))
     return error;
+  const std::optional<FileId> originalId = Os.IdentifyFile(original.get());
+  const std::optional<FileId> copyId = Os.IdentifyFile(copy.get());
+  if (!originalId || !copyId)
+    return std::make_error_code(std::errc::io_error);
+  Result = Comparison::SameFile;
+  if (originalId == copyId)
+    return {};
   Sha256 hash;
   std::array<std::byte, kChunk> left;
   std::array<std::byte, kChunk> right;
-  Same = false;
+  Result = Comparison::Different;
   Digest.size = 0;
   for (std::size_t got = kChunk; got == kChunk;) {
     std::size_t gotCopy = 0;
@@ -78,7 +85,7 @@ std::error_code CompareFiles(const std::string &Original, const std::string &Cop
     hash.Update(std::span(left).first(got));
     Digest.size += got;
   }
-  Same = true;
+  Result = Comparison::Same;
   Digest.sha256 = Finish(hash);
   return {};
 }

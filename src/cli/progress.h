@@ -16,6 +16,8 @@ struct ScanCounts {
   std::uint64_t infected = 0;
   /// Every step that failed: an entry not examined, a quarantine, a removal, a restore.
   std::uint64_t errors = 0;
+  /// The files and directories among the errors that could not be examined.
+  std::uint64_t notExamined = 0;
   /// What became of the infected files (failed: a step for it did not succeed), and of the
   /// files put back.
   std::uint64_t quarantined = 0;

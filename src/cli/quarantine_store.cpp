@@ -3,11 +3,11 @@
 
 #include "app/quarantine_name.h"
 #include "cli/manifest.h"
+#include "cli/path_quoting.h"
 #include "cli/scan_session.h"
-#include "cli/stdio_file.h"
 #include "sysutil/parse_path.h"
 
-#include <cstdio>
+#include <memory>
 
 namespace vorse {
 namespace {
@@ -52,7 +52,7 @@ std::string QuarantineStore::ManifestPath() const {
 
 std::optional<std::string> QuarantineStore::Prepare() {
   if (const std::error_code error = os_.CreateDirectories(folder_))
-    return "cannot create quarantine folder " + folder_ + ": " + ErrorText(error);
+    return "cannot create quarantine folder " + QuotePath(folder_) + ": " + ErrorText(error);
   folderId_ = os_.IdentifyDirectory(folder_);
   return std::nullopt;
 }
@@ -66,26 +66,34 @@ std::optional<std::string> QuarantineStore::Keep(const std::string &Path, KeptCo
   }
   ParsePath(Path);
   const std::string name = ParsedFile();
+  // Only a regular file of its own with the same bytes may stand for a copy: a link, even one
+  // to an identical file, or a hard link to the original itself is passed over.
+  QuarantineSlot slot = QuarantineSlot::Free;
   const std::string target =
       os_.NativePath(QuarantineTarget(folder_, name, [&](const std::string &Candidate) {
         const std::string native = os_.NativePath(Candidate);
         if (!os_.Exists(native))
-          return QuarantineSlot::Free;
-        bool same = false;
+          return slot = QuarantineSlot::Free;
+        Comparison comparison = Comparison::Different;
         FileDigest unused;
         // A candidate that cannot be compared is taken as holding something else.
-        const std::error_code error = CompareFiles(Path, native, same, unused);
-        return !error && same ? QuarantineSlot::SameContents : QuarantineSlot::OtherContents;
+        const std::error_code error = CompareFiles(os_, Path, native, comparison, unused);
+        return slot = !error && comparison == Comparison::Same ? QuarantineSlot::SameContents
+                                                               : QuarantineSlot::OtherContents;
       }));
-  if (!os_.Exists(target)) {
+  // A free name is taken only by a file created there now; should anything appear there
+  // meanwhile, this copy fails.
+  if (slot == QuarantineSlot::Free) {
     if (const std::error_code error = os_.CopyToNewFile(Path, target))
-      return "cannot copy to " + target + ": " + ErrorText(error);
+      return "cannot copy to " + QuotePath(target) + ": " + ErrorText(error);
   }
-  bool same = false;
-  if (const std::error_code error = CompareFiles(Path, target, same, Kept.digest))
-    return "cannot verify the copy " + target + ": " + ErrorText(error);
-  if (!same)
-    return "the copy " + target + " differs from the original";
+  Comparison comparison = Comparison::Different;
+  if (const std::error_code error = CompareFiles(os_, Path, target, comparison, Kept.digest))
+    return "cannot verify the copy " + QuotePath(target) + ": " + ErrorText(error);
+  if (comparison == Comparison::SameFile)
+    return "the copy " + QuotePath(target) + " is the original itself";
+  if (comparison != Comparison::Same)
+    return "the copy " + QuotePath(target) + " differs from the original";
   Kept.path = target;
   Kept.name = target.substr(target.find_last_of("\\/") + 1);
   // The path as found may be relative to where the scan ran; a restore may run elsewhere.
@@ -95,17 +103,29 @@ std::optional<std::string> QuarantineStore::Keep(const std::string &Path, KeptCo
 
 std::optional<std::string> QuarantineStore::AppendRecord(const ManifestRecord &Record) {
   const std::string manifest = ManifestPath();
-  const bool created = !os_.Exists(manifest);
-  errno = 0;
-  StdioFile file(std::fopen(manifest.c_str(), "ab"));
-  if (!file)
-    return "cannot open " + manifest + ": " + ErrorText(StreamError());
-  std::string lines = created ? std::string(kManifestHeader) : "";
-  lines += ManifestLine(Record);
-  if (std::fwrite(lines.data(), 1, lines.size(), file.get()) != lines.size() ||
-      std::fclose(file.release()) != 0)
-    return "cannot write " + manifest + ": " + ErrorText(StreamError());
-  return std::nullopt;
+  std::unique_ptr<AppendFile> file;
+  std::uint64_t length = 0;
+  bool created = false;
+  if (const std::error_code error = os_.OpenAppendFile(manifest, file, length, created))
+    return "cannot open " + QuotePath(manifest) + ": " + ErrorText(error);
+  // A manifest always starts with its header, also one that an earlier failure left empty.
+  std::string record = length == 0 ? std::string(kManifestHeader) : "";
+  record += ManifestLine(Record);
+  std::size_t written = 0;
+  std::error_code error = file->Append(record, written);
+  if (!error && written == record.size())
+    return std::nullopt;
+  if (!error)
+    error = std::make_error_code(std::errc::no_space_on_device);
+  // Part of a record would glue the next record onto it, past parsing: cut it off again.
+  std::string message = "cannot write " + QuotePath(manifest) + ": " + ErrorText(error);
+  if (const std::error_code undo = file->Truncate(length))
+    return message + "; cutting it back failed too: " + ErrorText(undo);
+  file.reset();
+  RemoveOutcome unused = RemoveOutcome::Removed;
+  if (created && os_.RemoveFile(manifest, unused))
+    message += "; it is left empty";
+  return message;
 }
 
 } // namespace vorse

@@ -3,6 +3,7 @@
 
 #include "cli/event_log.h"
 #include "cli/manifest.h"
+#include "cli/path_quoting.h"
 #include "cli/quarantine_store.h"
 #include "cli/run_cli.h"
 #include "cli/scan_session.h"
@@ -16,11 +17,11 @@ namespace {
 /// A manifest is a few lines per file kept; anything larger is not one.
 constexpr std::size_t kLargestManifest = 256u << 20;
 
-std::error_code ReadManifest(const std::string &Path, std::string &Text) {
-  errno = 0;
-  const StdioFile file = OpenRegularFile(Path);
-  if (!file)
-    return StreamError();
+/// The whole manifest, opened as it stands: a link there is not followed.
+std::error_code ReadManifest(CliOs &Os, const std::string &Path, std::string &Text) {
+  StdioFile file;
+  if (const std::error_code error = Os.OpenEntryToRead(Path, file))
+    return error;
   char buffer[1 << 16];
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
@@ -44,13 +45,13 @@ public:
       : options_(Options), os_(Os), out_(Out), err_(Err), now_(Now), start_(Now()),
         store_(Os, *Options.restore) {
     if (Options.jsonLines)
-      events_.emplace(Out, Os);
+      events_.emplace([this](std::string_view Line) { out_ << Line << std::flush; }, Os);
   }
 
   int Run() {
     const std::string path = store_.ManifestPath();
     std::string text;
-    if (const std::error_code error = ReadManifest(path, text)) {
+    if (const std::error_code error = ReadManifest(os_, path, text)) {
       Error(path, "cannot read: " + ErrorText(error));
       return Finish();
     }
@@ -91,7 +92,7 @@ private:
         return os_.SamePath(c->originalPath, absolute) || os_.SamePath(c->originalPath, given);
       });
       if (found == chosen.end())
-        Error(given, "not recorded in " + store_.ManifestPath());
+        Error(given, "not recorded in " + QuotePath(store_.ManifestPath()));
       else
         asked.push_back(*found);
     }
@@ -106,18 +107,20 @@ private:
     restore.quarantinePath = os_.NativePath(*options_.restore + "\\" + Record.quarantineName);
     FileDigest copy;
     if (const std::error_code error = DigestFile(restore.quarantinePath, copy))
-      return Fail(restore,
-                  "cannot read its copy " + restore.quarantinePath + ": " + ErrorText(error));
+      return Fail(restore, "cannot read its copy " + QuotePath(restore.quarantinePath) + ": " +
+                               ErrorText(error));
     if (copy.size != Record.digest.size || copy.sha256 != Record.digest.sha256)
-      return Fail(restore, "its copy " + restore.quarantinePath + " no longer holds what was " +
-                               "recorded (SHA-256 " + copy.sha256 + ")");
+      return Fail(restore, "its copy " + QuotePath(restore.quarantinePath) +
+                               " no longer holds what was " + "recorded (SHA-256 " + copy.sha256 +
+                               ")");
     restore.digest = copy;
     if (os_.Exists(restore.path)) {
-      // Only a regular file with the very bytes counts as already back; a link never does.
-      bool same = false;
+      // Only a regular file of its own with the very bytes counts as already back; a link
+      // there cannot even be opened to compare.
+      Comparison comparison = Comparison::Different;
       FileDigest unused;
-      if (!os_.IsPlainFile(restore.path) ||
-          CompareFiles(restore.quarantinePath, restore.path, same, unused) || !same)
+      if (CompareFiles(os_, restore.quarantinePath, restore.path, comparison, unused) ||
+          comparison != Comparison::Same)
         return Fail(restore, "another file is there; it is not overwritten");
     } else if (const std::optional<std::string> error = WriteBack(restore)) {
       return Fail(restore, *error);
@@ -133,13 +136,14 @@ private:
       return Fail(restore, "put back, but not recorded: " + *error);
     ++counts_.restored;
     Message(restore.path,
-            "restored from " + restore.quarantinePath +
+            "restored from " + QuotePath(restore.quarantinePath) +
                 (restore.registrationWithdrawn ? "; its deletion at the next restart is withdrawn"
                                                : ""));
     if (events_)
       events_->OnRestore(restore);
     else
-      out_ << restore.path << '\n' << std::flush;
+      out_ << (options_.print0 ? restore.path + '\0' : QuotePath(restore.path) + '\n')
+           << std::flush;
   }
 
   /// Copies the quarantined file to its original path, which must not exist, and checks the
@@ -147,10 +151,11 @@ private:
   std::optional<std::string> WriteBack(const Restore &Item) {
     if (const std::error_code error = os_.CopyToNewFile(Item.quarantinePath, Item.path))
       return "cannot write it back: " + ErrorText(error);
-    bool same = false;
+    Comparison comparison = Comparison::Different;
     FileDigest unused;
-    const std::error_code error = CompareFiles(Item.quarantinePath, Item.path, same, unused);
-    if (!error && same)
+    const std::error_code error =
+        CompareFiles(os_, Item.quarantinePath, Item.path, comparison, unused);
+    if (!error && comparison == Comparison::Same)
       return std::nullopt;
     RemoveOutcome outcome = RemoveOutcome::Removed;
     os_.RemoveFile(Item.path, outcome);
@@ -165,7 +170,7 @@ private:
   }
 
   void Message(const std::string &Path, const std::string &Text) {
-    err_ << "vorsescan: " << Path << ": " << Text << '\n' << std::flush;
+    err_ << "vorsescan: " << QuotePath(Path) << ": " << Text << '\n' << std::flush;
   }
 
   void Error(const std::string &Path, const std::string &Text) {
@@ -174,6 +179,9 @@ private:
   }
 
   int Finish() {
+    // The list of what was put back is what the run was for.
+    if (!out_)
+      Error("standard output", "cannot be written");
     const int status = counts_.errors > 0 ? kExitError : kExitClean;
     if (events_)
       events_->OnSummary(counts_, status,

@@ -5,16 +5,31 @@
 #include "cli/event_log.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
+#include "cli/path_quoting.h"
 #include "cli/quarantine_store.h"
 #include "cli/restore.h"
 #include "cli/scan_session.h"
+#include "cli/stdio_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 namespace vorse {
 namespace {
+
+/// Writes \p Text to \p Out and flushes it; returns the reason when that fails.
+std::error_code WriteOut(std::ostream &Out, std::string_view Text) {
+  errno = 0;
+  Out << Text << std::flush;
+  return Out ? std::error_code() : StreamError();
+}
+
+/// The message for a report that did not reach standard output.
+std::string CannotWriteOutput(std::error_code Error) {
+  return "vorsescan: cannot write standard output: " + ErrorText(Error) + "\n";
+}
 
 struct Problem {
   std::string path;
@@ -28,13 +43,22 @@ public:
       : options_(Options), cli_(Cli), out_(Out), err_(Err),
         progress_(Err, !Options.quiet && Cli.StderrIsTerminal(), std::move(Now)) {
     if (Options.jsonLines)
-      events_.emplace(Out, Cli);
+      events_.emplace([this](std::string_view Line) { Write(Line); }, Cli);
   }
 
   /// Prepares the quarantine folder; false when it cannot be used.
-  bool Prepare() {
+  bool Prepare(const std::vector<std::string> &Roots) {
     if (!options_.quarantine)
       return true;
+    // Every file found there would be taken for a copy kept earlier and left as it is.
+    const std::optional<DirectoryId> folder = cli_.IdentifyDirectory(*options_.quarantine);
+    for (const std::string &root : Roots) {
+      if (folder && cli_.IdentifyDirectory(root) == folder) {
+        Message("", "the quarantine folder " + QuotePath(*options_.quarantine) +
+                        " is also a directory to scan: choose one outside the scanned tree");
+        return false;
+      }
+    }
     store_.emplace(cli_, *options_.quarantine);
     if (const std::optional<std::string> error = store_->Prepare()) {
       Message("", *error);
@@ -52,7 +76,7 @@ public:
 
   void OnDirectory(const std::string &Dir) override {
     ++counts_.directories;
-    progress_.SetDirectory(Dir);
+    progress_.SetDirectory(QuotePath(Dir));
     progress_.Update(counts_);
   }
   void OnFileExamined(const std::string &) override {
@@ -63,7 +87,7 @@ public:
     ++counts_.infected;
     if (!options_.json && !events_) {
       progress_.Clear();
-      out_ << Path << '\n' << std::flush;
+      Write(options_.print0 ? Path + '\0' : QuotePath(Path) + '\n');
     }
     Finding finding;
     finding.path = Path;
@@ -78,20 +102,18 @@ public:
     progress_.Update(counts_);
   }
   void OnProblem(const std::string &Path, const std::string &Reason) override {
-    ++counts_.errors;
-    Message(Path, Reason);
-    if (events_)
-      events_->OnProblem(Path, Reason);
-    if (options_.json)
-      problems_.push_back({Path, Reason});
+    ++counts_.notExamined;
+    Report(Path, Reason);
+  }
+  void OnLoop(const std::string &Dir, const std::string &Ancestor) override {
+    Report(Dir, "not searched: it leads back to " + QuotePath(Ancestor));
   }
 
   int Finish(const std::vector<std::string> &Roots, std::chrono::duration<double> Elapsed) {
-    const int status = failed_ ? kExitError : counts_.infected > 0 ? kExitInfected : kExitClean;
     if (options_.json)
-      out_ << JsonReport(Roots) << std::flush;
+      Write(JsonReport(Roots));
     if (events_)
-      events_->OnSummary(counts_, status,
+      events_->OnSummary(counts_, Status(),
                          std::chrono::duration_cast<std::chrono::nanoseconds>(Elapsed));
     if (!options_.quiet) {
       char seconds[32];
@@ -102,15 +124,46 @@ public:
       if (store_)
         err_ << counts_.quarantined << " quarantined, " << counts_.removed << " removed, "
              << counts_.scheduled << " scheduled, " << counts_.failed << " failed, ";
-      err_ << Counted(counts_.errors, "error", "errors") << ", " << seconds << " s\n";
+      err_ << Counted(counts_.errors, "error", "errors") << ", "
+           << (counts_.notExamined > 0 ? std::to_string(counts_.notExamined) + " not examined, "
+                                       : "")
+           << seconds << " s\n";
     }
-    return status;
+    // The report is what the run was for: without it, nothing may pass for success.
+    if (outError_)
+      err_ << CannotWriteOutput(outError_) << std::flush;
+    return Status();
   }
 
 private:
+  int Status() const {
+    if (outError_ || failed_)
+      return kExitError;
+    if (counts_.infected > 0)
+      return kExitInfected;
+    // Nothing found is no all-clear when part of the tree was never looked at.
+    return counts_.notExamined > 0 ? kExitError : kExitClean;
+  }
+
+  void Report(const std::string &Path, const std::string &Reason) {
+    ++counts_.errors;
+    Message(Path, Reason);
+    if (events_)
+      events_->OnProblem(Path, Reason);
+    if (options_.json)
+      problems_.push_back({Path, Reason});
+  }
+
+  /// Writes to standard output; the first failure is kept for the end of the run.
+  void Write(std::string_view Text) {
+    if (const std::error_code error = WriteOut(out_, Text); error && !outError_)
+      outError_ = error;
+  }
+
   void Message(const std::string &Path, const std::string &Text) {
     progress_.Clear();
-    err_ << "vorsescan: " << (Path.empty() ? "" : Path + ": ") << Text << '\n' << std::flush;
+    err_ << "vorsescan: " << (Path.empty() ? "" : QuotePath(Path) + ": ") << Text << '\n'
+         << std::flush;
   }
 
   /// A step that failed for an infected file: the run ends with status 2.
@@ -126,13 +179,13 @@ private:
   /// What was done with a file whose steps all succeeded, for its line on standard error.
   static std::string ActionLine(const Finding &Finding) {
     if (Finding.action == "already_quarantined")
-      return "lies in the quarantine folder itself: left as it is";
+      return "left as it is: it lies in the quarantine folder";
+    const std::string copy = QuotePath(Finding.quarantinePath);
     if (Finding.action == "removed")
-      return "removed; its copy is " + Finding.quarantinePath;
+      return "removed; its copy is " + copy;
     if (Finding.action == "removal_scheduled")
-      return "in use: it will be deleted at the next restart of Windows; its copy is " +
-             Finding.quarantinePath;
-    return "quarantined as " + Finding.quarantinePath;
+      return "in use: it will be deleted at the next restart of Windows; its copy is " + copy;
+    return "quarantined as " + copy;
   }
 
   void Handle(Finding &Finding) {
@@ -177,11 +230,22 @@ private:
     json.String(VORSE_VERSION);
     BeginReport(json, cli_);
     json.EndObject();
+    std::vector<std::string> roots;
+    for (const std::string &root : Roots)
+      roots.push_back(cli_.ToUtf8(root));
     json.Key("roots");
     json.BeginArray();
-    for (const std::string &root : Roots)
-      json.String(cli_.ToUtf8(root));
+    for (const std::string &root : roots)
+      json.String(root);
     json.EndArray();
+    // As path_bytes does for a path: where a root is no valid text, every root's bytes.
+    if (!std::all_of(roots.begin(), roots.end(), IsValidUtf8)) {
+      json.Key("roots_bytes");
+      json.BeginArray();
+      for (const std::string &root : roots)
+        json.String(ToHex(root));
+      json.EndArray();
+    }
     json.Key("counts");
     WriteCounts(json, counts_);
     json.Key("infected");
@@ -236,6 +300,7 @@ private:
   std::vector<Finding> findings_;
   std::vector<Problem> problems_;
   bool failed_ = false;
+  std::error_code outError_;
 };
 
 } // namespace
@@ -247,12 +312,17 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
     Err << "vorsescan: " << *error << "\nTry 'vorsescan --help'.\n";
     return kExitError;
   }
-  if (options.help) {
-    Out << UsageText();
-    return kExitClean;
+  if (!Cli.StdoutIsOpen()) {
+    Err << CannotWriteOutput(std::make_error_code(std::errc::bad_file_descriptor));
+    return kExitError;
   }
-  if (options.version) {
-    Out << "vorsescan " << VORSE_VERSION << '\n';
+  if (options.help || options.version) {
+    const std::string text =
+        options.help ? std::string(UsageText()) : "vorsescan " VORSE_VERSION "\n";
+    if (const std::error_code error = WriteOut(Out, text)) {
+      Err << CannotWriteOutput(error);
+      return kExitError;
+    }
     return kExitClean;
   }
   if (options.restore)
@@ -266,7 +336,7 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
   }
   const auto start = Now();
   Session session(options, Cli, Out, Err, Now);
-  if (!session.Prepare())
+  if (!session.Prepare(roots))
     return kExitError;
   session.Scan(Scan, roots);
   return session.Finish(roots, Now() - start);

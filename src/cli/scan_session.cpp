@@ -94,8 +94,7 @@ private:
                                    [&](const Ancestor &a) { return id && a.id == id; });
     if (loop != ancestors_.end()) {
       refused_ = true;
-      listener_.OnProblem(cli_.NativePath(Dir),
-                          "not searched: it leads back to " + cli_.NativePath(loop->dir));
+      listener_.OnLoop(cli_.NativePath(Dir), cli_.NativePath(loop->dir));
       return;
     }
     ancestors_.push_back({Dir, id});

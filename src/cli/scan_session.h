@@ -19,8 +19,11 @@ public:
   virtual void OnFileExamined(const std::string &Row) = 0;
   /// \p Path carries one of the two signatures; \p InternalName is the value as read.
   virtual void OnInfected(const std::string &Path, const std::u16string &InternalName) = 0;
-  /// A directory or file could not be read, or a directory was not entered; the scan goes on.
+  /// A directory or file could not be examined; the scan goes on.
   virtual void OnProblem(const std::string &Path, const std::string &Reason) = 0;
+  /// \p Dir is not searched: it leads back to \p Ancestor, whose search is under way. Nothing
+  /// is missed for it.
+  virtual void OnLoop(const std::string &Dir, const std::string &Ancestor) = 0;
 };
 
 /// Searches \p Root for "*.exe" with FindFilesAPI, in its order, and examines every row with

@@ -26,6 +26,16 @@ inline std::error_code StreamError() {
   return {errno != 0 ? errno : EIO, std::generic_category()};
 }
 
+#ifndef _WIN32
+/// The open descriptor \p Fd as a binary read stream, which then owns it; none when \p Fd is.
+inline StdioFile ReadStream(ScopedFd Fd) {
+  std::FILE *file = Fd ? fdopen(Fd.get(), "rb") : nullptr;
+  if (file != nullptr)
+    Fd.release();
+  return StdioFile(file);
+}
+#endif
+
 /// Opens \p Path for reading in binary mode, like fopen with "rb", but only a regular file:
 /// anything else (a named pipe, a device) fails with errno EOPNOTSUPP. A file found by the
 /// scan may have been swapped for one since.
@@ -33,11 +43,7 @@ inline StdioFile OpenRegularFile(const std::string &Path) {
 #ifdef _WIN32
   return StdioFile(std::fopen(Path.c_str(), "rb"));
 #else
-  ScopedFd fd = OpenRegularFd(Path);
-  std::FILE *file = fd ? fdopen(fd.get(), "rb") : nullptr;
-  if (file != nullptr)
-    fd.release();
-  return StdioFile(file);
+  return ReadStream(OpenRegularFd(Path));
 #endif
 }
 

@@ -38,10 +38,11 @@ ScopedFd::~ScopedFd() {
   errno = saved;
 }
 
-ScopedFd OpenRegularFd(const std::string &Path) {
+ScopedFd OpenRegularFd(const std::string &Path, AtLink Link) {
   // O_NONBLOCK: opening a named pipe with no writer would otherwise wait forever, and a tree
   // can hold one under any name. Regular files read the same either way.
-  ScopedFd fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int noFollow = Link == AtLink::Refuse ? O_NOFOLLOW : 0;
+  ScopedFd fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow));
   if (!fd)
     return fd;
   struct stat status {};

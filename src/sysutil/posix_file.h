@@ -28,9 +28,12 @@ private:
   int fd_;
 };
 
+/// Whether a link at the path itself is followed or refused (errno ELOOP).
+enum class AtLink { Follow, Refuse };
+
 /// Opens \p Path read-only, but only a regular file: anything else (a named pipe, a device, a
 /// directory) fails with errno EOPNOTSUPP. Never waits on a named pipe with no writer.
-ScopedFd OpenRegularFd(const std::string &Path);
+ScopedFd OpenRegularFd(const std::string &Path, AtLink Link = AtLink::Follow);
 
 /// Copies every byte from the current position of \p From to \p To; false, with errno set, on
 /// a failed read or write.

@@ -27,6 +27,12 @@ public:
     handle_ = h;
   }
   Handle get() const { return handle_; }
+  /// Gives up ownership: the caller closes the handle.
+  Handle release() {
+    const Handle h = handle_;
+    handle_ = Traits::Invalid();
+    return h;
+  }
   explicit operator bool() const { return Traits::IsValid(handle_); }
 
 private:

@@ -5,6 +5,7 @@
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
 #include "cli/manifest.h"
+#include "cli/path_quoting.h"
 #include "cli/pending_deletes.h"
 #include "cli/progress.h"
 #include "cli/quarantine_store.h"
@@ -71,6 +72,18 @@ TEST(CliOptionsTest, AcceptsEachModeAndRejectsWhatCannotWork) {
       {{"--restore", "q", "--quarantine", "q"}, false},
       {{"--restore", "q", "--json"}, false},
       {{"-V"}, true},
+      // An empty root would scan from the top of the file system (an unset variable).
+      {{""}, false},
+      {{"d", ""}, false},
+      {{"--", ""}, false},
+      {{"--quarantine", "", "d"}, false},
+      // A value that looks like an option is one, unless written unmistakably.
+      {{"--quarantine", "--remove", "d"}, false},
+      {{"--quarantine", "-q", "d"}, false},
+      {{"--quarantine=--remove", "d"}, true},
+      {{"--quarantine", "./--remove", "d"}, true},
+      {{"-0", "d"}, true},
+      {{"--print0", "--json", "d"}, false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -212,20 +225,23 @@ TEST(FileDigestTest, HashesAndComparesWholeFiles) {
 
   struct Case {
     const char *other;
-    bool same;
+    Comparison result;
   };
-  for (const Case c : {Case{"abc2", true}, Case{"abd", false}, Case{"ab", false}}) {
+  for (const Case c : {Case{"abc2", Comparison::Same}, Case{"abd", Comparison::Different},
+                       Case{"ab", Comparison::Different}, Case{"abc", Comparison::SameFile}}) {
     SCOPED_TRACE(c.other);
-    bool same = !c.same;
+    Comparison result = Comparison::Different;
     FileDigest compared;
-    ASSERT_FALSE(CompareFiles(tree.Path("abc"), tree.Path(c.other), same, compared));
-    EXPECT_EQ(same, c.same);
-    if (c.same) {
+    ASSERT_FALSE(
+        CompareFiles(PlatformCliOs(), tree.Path("abc"), tree.Path(c.other), result, compared));
+    EXPECT_EQ(result, c.result);
+    if (c.result == Comparison::Same) {
       EXPECT_EQ(compared.sha256, kAbcSha256);
     }
   }
-  bool same = true;
-  EXPECT_TRUE(CompareFiles(tree.Path("abc"), tree.Path("missing"), same, digest));
+  Comparison result = Comparison::Same;
+  EXPECT_TRUE(
+      CompareFiles(PlatformCliOs(), tree.Path("abc"), tree.Path("missing"), result, digest));
 }
 
 #ifndef _WIN32
@@ -235,14 +251,33 @@ TEST(FileDigestTest, APipeSwappedInForAFileIsRefusedWithoutWaiting) {
   ASSERT_EQ(mkfifo(tree.Path("pipe").c_str(), 0600), 0);
   FileDigest digest;
   EXPECT_EQ(DigestFile(tree.Path("pipe"), digest), std::errc::operation_not_supported);
-  bool same = true;
-  EXPECT_EQ(CompareFiles(tree.Path("abc"), tree.Path("pipe"), same, digest),
+  Comparison result = Comparison::Same;
+  EXPECT_EQ(CompareFiles(PlatformCliOs(), tree.Path("abc"), tree.Path("pipe"), result, digest),
             std::errc::operation_not_supported);
   EXPECT_EQ(PlatformCliOs().CopyToNewFile(tree.Path("pipe"), tree.Path("copy")),
             std::errc::operation_not_supported);
   EXPECT_FALSE(tree.Exists("copy"));
 }
 #endif
+
+TEST(QuotePathTest, QuotesOnlyWhatATerminalOrALineWouldMisread) {
+  struct Case {
+    std::string path;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"C:\\Windows\\System32\\a b.exe", "C:\\Windows\\System32\\a b.exe"},
+      {"/x/it's caf\xC3\xA9\xE9.exe", "/x/it's caf\xC3\xA9\xE9.exe"},
+      {"/x/a\nb.exe", "$'/x/a\\nb.exe'"},
+      {"/x/\x1b[2J\\'\t\r\x7f.exe", "$'/x/\\x1b[2J\\\\\\'\\t\\r\\x7f.exe'"},
+      // Written plainly, a name that starts like a quoted one could not be told from it.
+      {"$'x'", "$'$\\'x\\''"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(QuotePath(c.path), c.shown);
+  }
+}
 
 TEST(ManifestFieldTest, EncodesOnlyWhatWouldBreakALine) {
   EXPECT_EQ(ManifestField("C:\\a b\\100%\tx\r\ny.exe"), "C:\\a b\\100%25%09x%0D%0Ay.exe");

@@ -23,6 +23,9 @@ public:
   void OnProblem(const std::string &Path, const std::string &Reason) override {
     problems.push_back(Path + ": " + Reason);
   }
+  void OnLoop(const std::string &Dir, const std::string &) override {
+    problems.push_back(Dir + ": loop");
+  }
 };
 
 TEST(ScanSessionTest, ExaminesExactlyTheRowsOfTheWindowsSearchInItsOrder) {

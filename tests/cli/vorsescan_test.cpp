@@ -5,6 +5,7 @@
 #include "cli/run_cli.h"
 #include "cli_test_tree.h"
 #include "flat_json.h"
+#include "steered_cli_os.h"
 
 #include <gtest/gtest.h>
 
@@ -22,71 +23,6 @@
 
 namespace vorse {
 namespace {
-
-/// The platform's CliOs, with a terminal or not, directory identities and removals that a
-/// test may steer, copies it may spoil, and a fixed clock and host name.
-class SteeredCliOs final : public CliOs {
-public:
-  /// 2026-05-01T09:30:00.250Z
-  static constexpr std::chrono::milliseconds kNow{1'777'627'800'250};
-
-  bool terminal = false;
-  std::map<std::string, DirectoryId> identities;
-  std::optional<RemoveOutcome> removeAs;
-  /// Paths whose removal fails as a file without the right to delete it does.
-  std::set<std::string> undeletable;
-  bool spoilCopies = false;
-  std::vector<std::string> removed;
-
-  std::string NativePath(const std::string &SearchPath) override {
-    return real_.NativePath(SearchPath);
-  }
-  std::vector<std::string> DefaultRoots() override { return real_.DefaultRoots(); }
-  bool StderrIsTerminal() override { return terminal; }
-  bool MeansNothingThere(std::error_code Error) override { return real_.MeansNothingThere(Error); }
-  bool MeansNoVersionResource(std::error_code Error) override {
-    return real_.MeansNoVersionResource(Error);
-  }
-  std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
-    const auto steered = identities.find(NativePath(SearchPath));
-    return steered != identities.end() ? steered->second : real_.IdentifyDirectory(SearchPath);
-  }
-  bool Exists(const std::string &Path) override { return real_.Exists(Path); }
-  bool IsPlainFile(const std::string &Path) override { return real_.IsPlainFile(Path); }
-  std::error_code CreateDirectories(const std::string &Path) override {
-    return real_.CreateDirectories(Path);
-  }
-  std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
-    const std::error_code error = real_.CopyToNewFile(Source, Target);
-    if (!error && spoilCopies)
-      std::ofstream(Target, std::ios::binary | std::ios::app) << "spoilt";
-    return error;
-  }
-  std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
-    removed.push_back(Path);
-    if (undeletable.contains(Path))
-      return std::make_error_code(std::errc::permission_denied);
-    if (!removeAs)
-      return real_.RemoveFile(Path, Outcome);
-    Outcome = *removeAs;
-    return {};
-  }
-  std::string AbsolutePath(const std::string &Path) override { return real_.AbsolutePath(Path); }
-  bool SamePath(const std::string &A, const std::string &B) override {
-    return real_.SamePath(A, B);
-  }
-  std::error_code CancelDeleteAtRestart(const std::string &Path, bool &Withdrawn) override {
-    return real_.CancelDeleteAtRestart(Path, Withdrawn);
-  }
-  std::chrono::system_clock::time_point WallClock() override {
-    return std::chrono::system_clock::time_point(kNow);
-  }
-  std::string HostName() override { return "responder-07"; }
-  std::string ToUtf8(const std::string &Text) override { return real_.ToUtf8(Text); }
-
-private:
-  CliOs &real_ = PlatformCliOs();
-};
 
 /// The platform's ScanOs, with directory searches and files that fail as unreadable ones do.
 class FailingScanOs final : public ScanOs {
@@ -175,7 +111,7 @@ protected:
 
   test::TestTree tree_;
   FailingScanOs scan_;
-  SteeredCliOs cli_;
+  test::SteeredCliOs cli_;
   std::ostringstream out_;
   std::ostringstream err_;
 };
@@ -235,13 +171,20 @@ TEST_F(VorsescanTest, WithoutDirectoryOutsideWindowsSaysOneIsNeeded) {
 }
 
 TEST_F(VorsescanTest, NamesThatAreNoValidTextArePrintedAsTheirBytes) {
-  tree_.Program("caf\xE9.exe", u"Kern32");
+  tree_.Program("caf\xE9/caf\xE9.exe", u"Kern32");
   EXPECT_EQ(Run({"--quiet", tree_.Path()}), kExitInfected);
-  EXPECT_EQ(out_.str(), tree_.Path("caf\xE9.exe") + "\n");
-  Run({"--json", tree_.Path()});
-  EXPECT_NE(out_.str().find("\"path_bytes\": \"" + ToHex(tree_.Path("caf\xE9.exe")) + "\""),
+  EXPECT_EQ(out_.str(), tree_.Path("caf\xE9/caf\xE9.exe") + "\n");
+  Run({"--json", tree_.Path(), tree_.Path("caf\xE9")});
+  EXPECT_NE(out_.str().find("\"path_bytes\": \"" + ToHex(tree_.Path("caf\xE9/caf\xE9.exe")) + "\""),
             std::string::npos)
       << out_.str();
+  // The roots keep their bytes alike, one entry for each root.
+  EXPECT_NE(out_.str().find("\"roots_bytes\": [\n    \"" + ToHex(tree_.Path()) + "\",\n    \"" +
+                            ToHex(tree_.Path("caf\xE9")) + "\"\n  ]"),
+            std::string::npos)
+      << out_.str();
+  Run({"--json", tree_.Path()});
+  EXPECT_EQ(out_.str().find("roots_bytes"), std::string::npos) << "only where it is needed";
 }
 
 TEST_F(VorsescanTest, APipeNamedLikeAProgramNeitherStopsTheScanNorCounts) {
@@ -288,6 +231,42 @@ TEST_F(VorsescanTest, ReportsUnreadableDirectoriesAndFilesAndGoesOn) {
   EXPECT_NE(json.find(Quoted(tree_.Path("z/after.exe"))), std::string::npos);
   scan_.unreadable = {tree_.Path()};
   EXPECT_EQ(Run({tree_.Path()}), kExitError) << "a root that cannot be read";
+}
+
+TEST_F(VorsescanTest, AnIncompleteScanIsNeverReportedClean) {
+  tree_.Program("clean/a.exe", u"Notepad");
+  tree_.Program("clean/sub/b.exe", u"Notepad");
+  tree_.Program("dirty/a.exe", u"Kern32");
+  tree_.Program("dirty/b.exe", u"Notepad");
+  const std::optional<DirectoryId> clean = PlatformCliOs().IdentifyDirectory(tree_.Path("clean"));
+  ASSERT_TRUE(clean);
+  struct Case {
+    std::string root;
+    std::vector<std::string> unreadable;
+    bool loop;
+    int status;
+    std::string summary;
+  };
+  const Case cases[] = {
+      {"clean", {"clean/a.exe"}, false, kExitError, "0 infected, 1 error, 1 not examined"},
+      {"clean", {"clean/sub"}, false, kExitError, "0 infected, 1 error, 1 not examined"},
+      {"dirty", {"dirty/b.exe"}, false, kExitInfected, "1 infected, 1 error, 1 not examined"},
+      // A directory not entered again because it leads back to an ancestor was searched.
+      {"clean", {}, true, kExitClean, "0 infected, 1 error, "},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.summary);
+    scan_.unreadable.clear();
+    for (const std::string &path : c.unreadable)
+      scan_.unreadable.push_back(tree_.Path(path));
+    cli_.identities.clear();
+    if (c.loop)
+      cli_.identities[tree_.Path("clean/sub") + PathSeparator()] = *clean;
+    EXPECT_EQ(Run({tree_.Path(c.root)}), c.status) << err_.str();
+    EXPECT_NE(err_.str().find(c.summary), std::string::npos) << err_.str();
+  }
+  Run({"--json", tree_.Path("clean")});
+  EXPECT_NE(out_.str().find("\"not_examined\": 0"), std::string::npos) << out_.str();
 }
 
 TEST_F(VorsescanTest, DoesNotSearchADirectoryThatLeadsBackToItsAncestor) {
@@ -476,6 +455,17 @@ TEST_F(QuarantineRunTest, SaysSoWhenRemovalWaitsForTheNextRestart) {
   EXPECT_NE(err_.str().find("deleted at the next restart"), std::string::npos);
 }
 
+TEST_F(QuarantineRunTest, RefusesAQuarantineFolderThatIsAlsoADirectoryToScan) {
+  tree_.Program("q/kern.exe", u"Kern32");
+  for (const std::string &root : {Quarantine(), Quarantine() + PathSeparator() + "."}) {
+    SCOPED_TRACE(root);
+    EXPECT_EQ(Run({"--quarantine", Quarantine(), "--remove", tree_.Path("scan"), root}),
+              kExitError);
+    EXPECT_NE(err_.str().find("is also a directory to scan"), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().find("files examined"), std::string::npos) << "nothing is read";
+  }
+}
+
 TEST_F(QuarantineRunTest, LeavesCopiesFoundInsideTheQuarantineFolderAlone) {
   tree_.Program("kern.exe", u"Kern32");
   // The folder lies inside the root: the search meets the fresh copy too, and with --remove
@@ -486,6 +476,11 @@ TEST_F(QuarantineRunTest, LeavesCopiesFoundInsideTheQuarantineFolderAlone) {
   EXPECT_TRUE(tree_.Exists("q/kern.exe"));
   EXPECT_NE(out_.str().find("\"action\": \"already_quarantined\""), std::string::npos)
       << out_.str();
+  EXPECT_NE(err_.str().find("q" + PathSeparator() +
+                            "kern.exe: left as it is: it lies in the "
+                            "quarantine folder"),
+            std::string::npos)
+      << err_.str();
   EXPECT_EQ(Lines(tree_.Read("q/manifest.tsv")).size(), 2u);
 }
 

@@ -1,0 +1,111 @@
+// SteeredCliOs: the platform's CliOs with the answers and failures a test asks for.
+#pragma once
+
+#include "cli/cli_os.h"
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vorse::test {
+
+/// An append file whose writes stop after \p Limit bytes, as on a full disk.
+class ShortAppendFile final : public AppendFile {
+public:
+  ShortAppendFile(std::unique_ptr<AppendFile> Real, std::size_t Limit)
+      : real_(std::move(Real)), limit_(Limit) {}
+  std::error_code Append(std::string_view Data, std::size_t &Written) override {
+    return real_->Append(Data.substr(0, limit_), Written);
+  }
+  std::error_code Truncate(std::uint64_t Length) override { return real_->Truncate(Length); }
+
+private:
+  std::unique_ptr<AppendFile> real_;
+  std::size_t limit_;
+};
+
+/// The platform's CliOs, with a terminal or not, directory identities and removals that a
+/// test may steer, copies and manifest writes it may spoil, and a fixed clock and host name.
+class SteeredCliOs final : public CliOs {
+public:
+  /// 2026-05-01T09:30:00.250Z
+  static constexpr std::chrono::milliseconds kNow{1'777'627'800'250};
+
+  bool terminal = false;
+  bool stdoutOpen = true;
+  std::map<std::string, DirectoryId> identities;
+  std::optional<RemoveOutcome> removeAs;
+  /// Paths whose removal fails as a file without the right to delete it does.
+  std::set<std::string> undeletable;
+  bool spoilCopies = false;
+  /// Each append writes at most this many bytes, as on a disk that fills up.
+  std::optional<std::size_t> appendLimit;
+  std::vector<std::string> removed;
+
+  std::string NativePath(const std::string &SearchPath) override {
+    return real_.NativePath(SearchPath);
+  }
+  std::vector<std::string> DefaultRoots() override { return real_.DefaultRoots(); }
+  bool StderrIsTerminal() override { return terminal; }
+  bool StdoutIsOpen() override { return stdoutOpen; }
+  bool MeansNothingThere(std::error_code Error) override { return real_.MeansNothingThere(Error); }
+  bool MeansNoVersionResource(std::error_code Error) override {
+    return real_.MeansNoVersionResource(Error);
+  }
+  std::optional<DirectoryId> IdentifyDirectory(const std::string &SearchPath) override {
+    const auto steered = identities.find(NativePath(SearchPath));
+    return steered != identities.end() ? steered->second : real_.IdentifyDirectory(SearchPath);
+  }
+  bool Exists(const std::string &Path) override { return real_.Exists(Path); }
+  std::error_code CreateDirectories(const std::string &Path) override {
+    return real_.CreateDirectories(Path);
+  }
+  std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
+    const std::error_code error = real_.CopyToNewFile(Source, Target);
+    if (!error && spoilCopies)
+      std::ofstream(Target, std::ios::binary | std::ios::app) << "spoilt";
+    return error;
+  }
+  std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
+    return real_.OpenEntryToRead(Path, File);
+  }
+  std::optional<FileId> IdentifyFile(std::FILE *File) override { return real_.IdentifyFile(File); }
+  std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                 std::uint64_t &Length, bool &Created) override {
+    const std::error_code error = real_.OpenAppendFile(Path, File, Length, Created);
+    if (!error && appendLimit)
+      File = std::make_unique<ShortAppendFile>(std::move(File), *appendLimit);
+    return error;
+  }
+  std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
+    removed.push_back(Path);
+    if (undeletable.contains(Path))
+      return std::make_error_code(std::errc::permission_denied);
+    if (!removeAs)
+      return real_.RemoveFile(Path, Outcome);
+    Outcome = *removeAs;
+    return {};
+  }
+  std::string AbsolutePath(const std::string &Path) override { return real_.AbsolutePath(Path); }
+  bool SamePath(const std::string &A, const std::string &B) override {
+    return real_.SamePath(A, B);
+  }
+  std::error_code CancelDeleteAtRestart(const std::string &Path, bool &Withdrawn) override {
+    return real_.CancelDeleteAtRestart(Path, Withdrawn);
+  }
+  std::chrono::system_clock::time_point WallClock() override {
+    return std::chrono::system_clock::time_point(kNow);
+  }
+  std::string HostName() override { return "responder-07"; }
+  std::string ToUtf8(const std::string &Text) override { return real_.ToUtf8(Text); }
+
+private:
+  CliOs &real_ = PlatformCliOs();
+};
+
+} // namespace vorse::test
