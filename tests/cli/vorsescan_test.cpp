@@ -501,7 +501,7 @@ protected:
     tree_.Program("scan/kern.exe", u"Kern32");
     bytes_ = tree_.Read("scan/kern.exe");
     const WorkingDirectory here(tree_.Path());
-    ASSERT_EQ(Run({"--quarantine", "q", "--remove", "scan"}), kExitInfected) << err_.str();
+    ASSERT_EQ(Run({"--quarantine", "q", "--remove", "./scan"}), kExitInfected) << err_.str();
     ASSERT_FALSE(tree_.Exists("scan/kern.exe"));
   }
   int Restore(std::vector<std::string> Paths = {}) {
@@ -522,11 +522,17 @@ TEST_F(RestoreTest, PutsTheBytesBackAtTheOriginalPathFromAnyWorkingDirectory) {
   const std::vector<std::string> manifest = Lines(tree_.Read("q/manifest.tsv"));
   ASSERT_EQ(manifest.size(), 3u);
   EXPECT_NE(manifest[1].find(tree_.Path("scan/kern.exe")), std::string::npos)
-      << "the absolute path, though the scan was given a relative one: " << manifest[1];
+      << "the absolute path, though the scan was given \"./scan\": " << manifest[1];
   EXPECT_EQ(manifest[2], manifest[1] + "\trestored") << "the same record, marked";
   // Asked again, by its path: the identical file there counts as restored.
-  EXPECT_EQ(Restore({tree_.Path("scan/kern.exe")}), kExitClean) << err_.str();
+  EXPECT_EQ(Restore({"--json-lines", tree_.Path("scan/kern.exe")}), kExitClean) << err_.str();
   EXPECT_NE(err_.str().find("1 file restored, 0 errors"), std::string::npos) << err_.str();
+  const auto events = Events(out_.str());
+  ASSERT_EQ(events.size(), 2u) << out_.str();
+  EXPECT_EQ(events[0].at("event.action"), "restored");
+  EXPECT_EQ(events[0].at("event.outcome"), "success");
+  EXPECT_EQ(events[0].at("file.size"), std::to_string(bytes_.size()));
+  EXPECT_EQ(events[1].at("vorsescan.counts.restored"), "1");
 }
 
 TEST_F(RestoreTest, NeverWritesOverAnotherFileNorFromACopyThatChanged) {
