@@ -1,6 +1,8 @@
 // The command line of vorsescan: its options and their parsing.
 #include "cli/cli_options.h"
 
+#include "cli/path_quoting.h"
+
 namespace vorse {
 
 std::string_view UsageText() {
@@ -30,7 +32,8 @@ std::string_view UsageText() {
          "\n"
          "Exit status: 0 nothing found, 1 infected files found and handled as asked,\n"
          "2 an error (bad arguments, an unreadable DIR, a failed quarantine, removal or\n"
-         "restore).\n";
+         "restore, a report that could not be written) or nothing found where a file or\n"
+         "directory could not be examined.\n";
 }
 
 namespace {
@@ -51,8 +54,8 @@ std::optional<std::string> TakeDirectory(std::span<const std::string> Args, std:
   // "--quarantine --remove DIR" forgot the folder; a folder of such a name is written
   // "--quarantine=--remove" or "./--remove".
   if (arg == Name && Value->front() == '-')
-    return Name + " needs a directory, not the option " + *Value + " (write " + Name + "=" +
-           *Value + " for a folder of that name)";
+    return Name + " needs a directory, not the option " + QuotePath(*Value) + " (write " + Name +
+           "=" + QuotePath(*Value) + " for a folder of that name)";
   return std::nullopt;
 }
 
@@ -105,7 +108,7 @@ std::optional<std::string> ParseCliOptions(std::span<const std::string> Args, Cl
       if (std::optional<std::string> error = TakeDirectory(Args, i, "--restore", Options.restore))
         return error;
     } else {
-      return "unknown option " + arg;
+      return "unknown option " + QuotePath(arg);
     }
   }
   if (Options.json && Options.jsonLines)

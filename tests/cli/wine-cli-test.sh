@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs vorsescan.exe of one Windows build under Wine on trees planted with the sample
-# programs: the plain listing, JSON, quarantine with removal, the system directory as default
-# root, a missing root, a loop of links, and a restore on the 9x family. Usage: wine-cli-test.sh BUILD_DIR win32|win64
-# (VORSE_WINE_ROOT set, as scripts/wine-tests.sh sets it).
+# programs: the plain listing, JSON, quarantine with removal, a link at the copy's name, the
+# system directory as default root, a missing root, a loop of links, and a restore on the 9x
+# family. Usage: wine-cli-test.sh BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as
+# scripts/wine-tests.sh sets it).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -63,6 +64,17 @@ check "status 1 after quarantine and removal" test "$status" -eq 1
 check "originals removed" test ! -e "$work/tree/kern32.exe" -a ! -e "$work/tree/sub/deeper/wowex32_mixed.exe"
 check "copies kept byte for byte" cmp -s "$samples/kern32.exe" "$work/q/kern32.exe"
 check "manifest: a header and one line per file" test "$(wc -l <"$work/q/manifest.tsv")" -eq 3
+
+# A link planted by the tree at the copy's name, back at the original: Wine shows it as the
+# file it leads to, so only the file identity tells that it is the original itself.
+mkdir -p "$work/linked/q"
+cp "$samples/kern32.exe" "$work/linked/"
+ln -s ../kern32.exe "$work/linked/q/kern32.exe"
+scan --quarantine "$(win "$work/linked/q")" --remove "$(win "$work/linked")"
+check "a link back at the original is no copy: a true one is kept before removal" \
+  test "$status" -eq 1 -a ! -e "$work/linked/kern32.exe"
+check "the true copy is the original's bytes" \
+  cmp -s "$samples/kern32.exe" "$work/linked/q/kern32 (2).exe"
 
 scan --quiet
 check "no DIR: the system directory is scanned, and is clean" test "$status" -eq 0
