@@ -600,10 +600,9 @@ std::optional<std::wstring> PendingOperations() {
 
 void SetPendingOperations(const std::optional<std::wstring> &Value) {
   HKEY key = nullptr;
-  ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                            L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                            KEY_SET_VALUE, &key),
-            ERROR_SUCCESS);
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
   if (Value)
     ::RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
                      reinterpret_cast<const BYTE *>(Value->data()),
@@ -613,8 +612,17 @@ void SetPendingOperations(const std::optional<std::wstring> &Value) {
   ::RegCloseKey(key);
 }
 
+/// Puts the list of pending operations back as it was, however the test ends.
+class PendingOperationsKept {
+public:
+  ~PendingOperationsKept() { SetPendingOperations(saved_); }
+
+private:
+  std::optional<std::wstring> saved_ = PendingOperations();
+};
+
 TEST_F(RestoreTest, WithdrawsTheDeletionPendingAtRestartOfThatFileAndNoOther) {
-  const std::optional<std::wstring> saved = PendingOperations();
+  const PendingOperationsKept kept;
   tree_.Write("other.tmp", "x");
   tree_.Write("renamed.tmp", "y");
   ASSERT_TRUE(::MoveFileExA(tree_.Path("other.tmp").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
@@ -636,7 +644,6 @@ TEST_F(RestoreTest, WithdrawsTheDeletionPendingAtRestartOfThatFileAndNoOther) {
   EXPECT_NE(err_.str().find("its deletion at the next restart is withdrawn"), std::string::npos)
       << err_.str();
   EXPECT_EQ(PendingOperations(), others) << "every other registration exactly as it was";
-  SetPendingOperations(saved);
 }
 #endif
 
