@@ -111,18 +111,14 @@ private:
                                ErrorText(error));
     if (copy.size != Record.digest.size || copy.sha256 != Record.digest.sha256)
       return Fail(restore, "its copy " + QuotePath(restore.quarantinePath) +
-                               " no longer holds what was " + "recorded (SHA-256 " + copy.sha256 +
-                               ")");
+                               " no longer holds what was recorded (SHA-256 " + copy.sha256 + ")");
     restore.digest = copy;
     if (os_.Exists(restore.path)) {
       // Only a regular file of its own with the very bytes counts as already back; a link
       // there cannot even be opened to compare.
-      Comparison comparison = Comparison::Different;
-      FileDigest unused;
-      if (CompareFiles(os_, restore.quarantinePath, restore.path, comparison, unused) ||
-          comparison != Comparison::Same)
+      if (!HoldsRecordedBytes(restore.quarantinePath, restore.path, Record.digest))
         return Fail(restore, "another file is there; it is not overwritten");
-    } else if (const std::optional<std::string> error = WriteBack(restore)) {
+    } else if (const std::optional<std::string> error = WriteBack(restore, Record.digest)) {
       return Fail(restore, *error);
     }
     if (const std::error_code error =
@@ -146,20 +142,26 @@ private:
            << std::flush;
   }
 
+  /// True when \p Path, opened as it stands, has the bytes of \p Copy and they are still the
+  /// recorded ones (the copy might have changed since it was checked).
+  bool HoldsRecordedBytes(const std::string &Copy, const std::string &Path,
+                          const FileDigest &Recorded) {
+    Comparison comparison = Comparison::Different;
+    FileDigest digest;
+    return !CompareFiles(os_, Copy, Path, comparison, digest) && comparison == Comparison::Same &&
+           digest.size == Recorded.size && digest.sha256 == Recorded.sha256;
+  }
+
   /// Copies the quarantined file to its original path, which must not exist, and checks the
-  /// result; a copy that does not match is taken away again.
-  std::optional<std::string> WriteBack(const Restore &Item) {
+  /// result; a file that does not hold the recorded bytes is taken away again.
+  std::optional<std::string> WriteBack(const Restore &Item, const FileDigest &Recorded) {
     if (const std::error_code error = os_.CopyToNewFile(Item.quarantinePath, Item.path))
       return "cannot write it back: " + ErrorText(error);
-    Comparison comparison = Comparison::Different;
-    FileDigest unused;
-    const std::error_code error =
-        CompareFiles(os_, Item.quarantinePath, Item.path, comparison, unused);
-    if (!error && comparison == Comparison::Same)
+    if (HoldsRecordedBytes(Item.quarantinePath, Item.path, Recorded))
       return std::nullopt;
     RemoveOutcome outcome = RemoveOutcome::Removed;
     os_.RemoveFile(Item.path, outcome);
-    return error ? "cannot verify it: " + ErrorText(error) : "it was not written back whole";
+    return "it could not be written back whole";
   }
 
   void Fail(Restore &Item, const std::string &Reason) {

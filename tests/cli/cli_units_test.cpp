@@ -92,6 +92,17 @@ TEST(CliOptionsTest, AcceptsEachModeAndRejectsWhatCannotWork) {
   }
 }
 
+TEST(CliOptionsTest, SlashQuestionMarkAsksForHelpOnlyOnWindows) {
+  CliOptions options;
+  const std::vector<std::string> args{"/?"};
+  ASSERT_FALSE(ParseCliOptions(args, options));
+#ifdef _WIN32
+  EXPECT_TRUE(options.help);
+#else
+  EXPECT_EQ(options.roots, args) << "a path like any other";
+#endif
+}
+
 TEST(CliOptionsTest, KeepsRootsInOrderAndTakesDashDashLiterally) {
   CliOptions options;
   const std::vector<std::string> args{"b", "--quarantine", "q", "a", "--", "--json"};
