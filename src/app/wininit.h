@@ -1,6 +1,8 @@
-// Where a "NUL=" line goes in an existing wininit.ini so that start-up reads it.
+// The "NUL=" lines of wininit.ini: where one goes so that start-up reads it, and taking one out.
 #pragma once
 
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,5 +22,10 @@ struct WininitEdit {
 /// under a new "[rename]" header when the file has none; inserted after the last entry of the
 /// first [rename] section otherwise. A file whose last line has no line end gets one first.
 WininitEdit PlanWininitLine(std::string_view Existing, std::string_view Line);
+
+/// \p Existing without the "NUL=" lines of its first [rename] section that name one of
+/// \p Paths (case ignored), every other byte as it was; nothing when there is no such line.
+std::optional<std::string> WithoutWininitDeletes(std::string_view Existing,
+                                                 std::span<const std::string> Paths);
 
 } // namespace vorse

@@ -11,9 +11,13 @@ namespace vorse {
 
 /// What the command line asks for.
 struct CliOptions {
+  /// The directories and files to scan; with --restore, the original paths to put back.
   std::vector<std::string> roots;
   std::optional<std::string> quarantine;
+  /// --restore: the quarantine folder whose manifest says what to put back.
+  std::optional<std::string> restore;
   bool json = false;
+  bool jsonLines = false;
   /// Paths on standard output end with a NUL instead of a line feed, exactly as their bytes.
   bool print0 = false;
   bool quiet = false;

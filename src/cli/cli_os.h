@@ -4,6 +4,7 @@
 #include "cli/stdio_file.h"
 #include "sysutil/file_location.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -76,6 +77,19 @@ public:
   /// Removes \p Path at once where the system allows it; on Windows a file in use is
   /// registered for deletion at the next start instead (\p Outcome says which).
   virtual std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) = 0;
+  /// \p Path made absolute against the working directory, without resolving links.
+  virtual std::string AbsolutePath(const std::string &Path) = 0;
+  /// True when \p A and \p B name the same path as this system compares names (case ignored
+  /// on Windows).
+  virtual bool SamePath(const std::string &A, const std::string &B) = 0;
+  /// Withdraws a pending delete-at-restart registration of \p Path (absolute), leaving every
+  /// other registration as it was; \p Withdrawn tells whether there was one. Systems without
+  /// such registrations have nothing to withdraw.
+  virtual std::error_code CancelDeleteAtRestart(const std::string &Path, bool &Withdrawn) = 0;
+  /// The time of day, for the times that reports carry.
+  virtual std::chrono::system_clock::time_point WallClock() = 0;
+  /// This machine's name, as reports name the host.
+  virtual std::string HostName() = 0;
   /// \p Text (narrow, the system's code page) as UTF-8; unchanged where it cannot be converted
   /// or already is UTF-8 (POSIX names are taken as UTF-8 bytes).
   virtual std::string ToUtf8(const std::string &Text) = 0;

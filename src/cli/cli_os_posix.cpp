@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 namespace vorse {
 namespace {
@@ -135,6 +136,45 @@ public:
       return StreamError();
     Outcome = RemoveOutcome::Removed;
     return {};
+  }
+  std::string AbsolutePath(const std::string &Path) override {
+    std::string cwd;
+    if (!Path.starts_with('/')) {
+      cwd.assign(PATH_MAX, '\0');
+      while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+        if (errno != ERANGE)
+          return Path;
+        cwd.resize(cwd.size() * 2);
+      }
+      cwd.resize(cwd.find('\0'));
+    }
+    // "." and empty parts name nothing; ".." stays, as only the file system knows where it
+    // leads when a link stands before it.
+    std::string absolute;
+    const std::string joined = cwd + "/" + Path;
+    for (std::size_t start = 0; start <= joined.size();) {
+      std::size_t end = joined.find('/', start);
+      end = end == std::string::npos ? joined.size() : end;
+      const std::string_view part = std::string_view(joined).substr(start, end - start);
+      if (!part.empty() && part != ".")
+        (absolute += '/') += part;
+      start = end + 1;
+    }
+    return absolute.empty() ? "/" : absolute;
+  }
+  bool SamePath(const std::string &A, const std::string &B) override { return A == B; }
+  std::error_code CancelDeleteAtRestart(const std::string &, bool &Withdrawn) override {
+    Withdrawn = false;
+    return {};
+  }
+  std::chrono::system_clock::time_point WallClock() override {
+    return std::chrono::system_clock::now();
+  }
+  std::string HostName() override {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+      return {};
+    return name;
   }
   std::string ToUtf8(const std::string &Text) override { return Text; }
 };

@@ -1,5 +1,6 @@
 // CliOs for Windows: generic Win32 code only.
 #include "cli/cli_os.h"
+#include "cli/pending_deletes.h"
 #include "scan/scan_errors.h"
 #include "sysutil/win32_support.h"
 
@@ -250,6 +251,33 @@ public:
       return win32::LastError();
     Outcome = RemoveOutcome::ScheduledAtRestart;
     return {};
+  }
+  std::string AbsolutePath(const std::string &Path) override {
+    std::string full(MAX_PATH, '\0');
+    DWORD length =
+        ::GetFullPathNameA(Path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+      full.assign(length, '\0');
+      length = ::GetFullPathNameA(Path.c_str(), length, full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size())
+      return Path;
+    full.resize(length);
+    return full;
+  }
+  bool SamePath(const std::string &A, const std::string &B) override {
+    return ::lstrcmpiA(A.c_str(), B.c_str()) == 0;
+  }
+  std::error_code CancelDeleteAtRestart(const std::string &Path, bool &Withdrawn) override {
+    return WithdrawDeleteAtRestart(Path, Withdrawn);
+  }
+  std::chrono::system_clock::time_point WallClock() override {
+    return std::chrono::system_clock::now();
+  }
+  std::string HostName() override {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    return ::GetComputerNameA(name, &size) ? AnsiToUtf8(std::string(name, size)) : std::string();
   }
   std::string ToUtf8(const std::string &Text) override { return AnsiToUtf8(Text); }
 };

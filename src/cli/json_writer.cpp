@@ -1,4 +1,4 @@
-// JsonWriter: a small writer of one indented JSON document, always valid UTF-8.
+// JsonWriter: a small writer of one JSON document, indented or on one line, always valid UTF-8.
 #include "cli/json_writer.h"
 
 #include <cstdio>
@@ -106,6 +106,8 @@ bool IsValidUtf8(std::string_view Bytes) {
 }
 
 void JsonWriter::NewLine() {
+  if (oneLine_)
+    return;
   text_ += '\n';
   text_.append(2 * hasMembers_.size(), ' ');
 }
@@ -152,7 +154,7 @@ void JsonWriter::EndArray() {
 
 void JsonWriter::Key(std::string_view Name) {
   String(Name);
-  text_ += ": ";
+  text_ += oneLine_ ? ":" : ": ";
   afterKey_ = true;
 }
 
@@ -198,6 +200,11 @@ void JsonWriter::String(std::u16string_view Text) {
 void JsonWriter::Number(std::uint64_t Value) {
   BeforeValue();
   text_ += std::to_string(Value);
+}
+
+void JsonWriter::Bool(bool Value) {
+  BeforeValue();
+  text_ += Value ? "true" : "false";
 }
 
 void JsonWriter::PathMember(std::string_view Name, std::string_view Bytes) {

@@ -1,4 +1,4 @@
-// JsonWriter: a small writer of one indented JSON document, always valid UTF-8.
+// JsonWriter: a small writer of one JSON document, indented or on one line, always valid UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,8 @@ namespace vorse {
 /// Key before each member of an object, values directly inside arrays.
 class JsonWriter {
 public:
+  /// \p OneLine: the whole document on one line, as a line of a JSON-lines stream.
+  explicit JsonWriter(bool OneLine = false) : oneLine_(OneLine) {}
   void BeginObject();
   void EndObject();
   void BeginArray();
@@ -22,6 +24,7 @@ public:
   /// 16-bit text as a JSON string; a lone surrogate is kept as its \u escape.
   void String(std::u16string_view Text);
   void Number(std::uint64_t Value);
+  void Bool(bool Value);
   /// A path: "<Name>" with the text, and where its bytes are not valid UTF-8 also
   /// "<Name>_bytes" with every byte in hex, so that nothing of the name is lost.
   void PathMember(std::string_view Name, std::string_view Bytes);
@@ -38,6 +41,7 @@ private:
   /// One flag per open object or array: whether it holds a member yet.
   std::vector<bool> hasMembers_;
   bool afterKey_ = false;
+  bool oneLine_;
 };
 
 /// Every byte of \p Bytes as two lower-case hex digits: the form of digests and of names

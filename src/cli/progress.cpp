@@ -22,6 +22,10 @@ std::string Tail(const std::string &Text, std::size_t Room) {
 
 } // namespace
 
+std::string Counted(std::uint64_t Count, const char *One, const char *Many) {
+  return std::to_string(Count) + ' ' + (Count == 1 ? One : Many);
+}
+
 Progress::Progress(std::ostream &Out, bool Enabled, Clock Now)
     : out_(Out), enabled_(Enabled), now_(std::move(Now)) {}
 

@@ -14,10 +14,21 @@ struct ScanCounts {
   std::uint64_t directories = 0;
   std::uint64_t files = 0;
   std::uint64_t infected = 0;
+  /// Every step that failed: an entry not examined, a quarantine, a removal, a restore.
   std::uint64_t errors = 0;
   /// The files and directories among the errors that could not be examined.
   std::uint64_t notExamined = 0;
+  /// What became of the infected files (failed: a step for it did not succeed), and of the
+  /// files put back.
+  std::uint64_t quarantined = 0;
+  std::uint64_t removed = 0;
+  std::uint64_t scheduled = 0;
+  std::uint64_t failed = 0;
+  std::uint64_t restored = 0;
 };
+
+/// \p Count and the noun that fits it: "1 error", "2 errors".
+std::string Counted(std::uint64_t Count, const char *One, const char *Many);
 
 /// Redraws one line on \p Out (with a carriage return, no line feed) a few times a second:
 /// the counts and the directory being searched. Disabled, it writes nothing.

@@ -2,26 +2,15 @@
 #include "cli/quarantine_store.h"
 
 #include "app/quarantine_name.h"
+#include "cli/manifest.h"
 #include "cli/path_quoting.h"
 #include "cli/scan_session.h"
 #include "sysutil/parse_path.h"
 
-#include <ctime>
 #include <memory>
 
 namespace vorse {
 namespace {
-
-constexpr char kManifestHeader[] = "time\toriginal_path\tquarantine_name\tsize\tsha256\n";
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  char text[32] = {};
-  // gmtime's static result is read at once; the scanner has one thread.
-  if (const std::tm *utc = std::gmtime(&now))
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
-  return text;
-}
 
 /// The directory part of \p Path, up to its last separator; "." when it has none.
 std::string ParentOf(const std::string &Path) {
@@ -107,11 +96,12 @@ std::optional<std::string> QuarantineStore::Keep(const std::string &Path, KeptCo
     return "the copy " + QuotePath(target) + " differs from the original";
   Kept.path = target;
   Kept.name = target.substr(target.find_last_of("\\/") + 1);
-  return AppendManifest(Path, Kept);
+  // The path as found may be relative to where the scan ran; a restore may run elsewhere.
+  return AppendRecord(
+      {ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name, Kept.digest, false});
 }
 
-std::optional<std::string> QuarantineStore::AppendManifest(const std::string &Path,
-                                                           const KeptCopy &Kept) {
+std::optional<std::string> QuarantineStore::AppendRecord(const ManifestRecord &Record) {
   const std::string manifest = ManifestPath();
   std::unique_ptr<AppendFile> file;
   std::uint64_t length = 0;
@@ -119,9 +109,8 @@ std::optional<std::string> QuarantineStore::AppendManifest(const std::string &Pa
   if (const std::error_code error = os_.OpenAppendFile(manifest, file, length, created))
     return "cannot open " + QuotePath(manifest) + ": " + ErrorText(error);
   // A manifest always starts with its header, also one that an earlier failure left empty.
-  std::string record = length == 0 ? kManifestHeader : "";
-  record += UtcNow() + '\t' + ManifestField(Path) + '\t' + ManifestField(Kept.name) + '\t' +
-            std::to_string(Kept.digest.size) + '\t' + Kept.digest.sha256 + '\n';
+  std::string record = length == 0 ? std::string(kManifestHeader) : "";
+  record += ManifestLine(Record);
   std::size_t written = 0;
   std::error_code error = file->Append(record, written);
   if (!error && written == record.size())

@@ -8,6 +8,8 @@
 
 namespace vorse {
 
+struct ManifestRecord;
+
 /// One file kept: where its copy is and what it holds.
 struct KeptCopy {
   /// The copy's full path, in the system's own form.
@@ -35,12 +37,14 @@ public:
   /// message to show when any step fails: then the original must stay where it is.
   std::optional<std::string> Keep(const std::string &Path, KeptCopy &Kept);
 
+  /// Appends \p Record to the manifest, which starts with its header line when it is new.
+  /// Returns the message to show when it cannot.
+  std::optional<std::string> AppendRecord(const ManifestRecord &Record);
+
   /// The manifest's full path.
   std::string ManifestPath() const;
 
 private:
-  std::optional<std::string> AppendManifest(const std::string &Path, const KeptCopy &Kept);
-
   CliOs &os_;
   std::string folder_;
   std::optional<DirectoryId> folderId_;

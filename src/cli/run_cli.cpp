@@ -2,10 +2,12 @@
 #include "cli/run_cli.h"
 
 #include "cli/cli_options.h"
+#include "cli/event_log.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
 #include "cli/path_quoting.h"
 #include "cli/quarantine_store.h"
+#include "cli/restore.h"
 #include "cli/scan_session.h"
 #include "cli/stdio_file.h"
 
@@ -29,16 +31,6 @@ std::string CannotWriteOutput(std::error_code Error) {
   return "vorsescan: cannot write standard output: " + ErrorText(Error) + "\n";
 }
 
-/// One infected file and what became of it, for the JSON report.
-struct Finding {
-  std::string path;
-  std::u16string internalName;
-  std::optional<FileDigest> digest;
-  std::string action = "reported";
-  std::string quarantinePath;
-  std::string error;
-};
-
 struct Problem {
   std::string path;
   std::string reason;
@@ -49,7 +41,10 @@ public:
   Session(const CliOptions &Options, CliOs &Cli, std::ostream &Out, std::ostream &Err,
           Progress::Clock Now)
       : options_(Options), cli_(Cli), out_(Out), err_(Err),
-        progress_(Err, !Options.quiet && Cli.StderrIsTerminal(), std::move(Now)) {}
+        progress_(Err, !Options.quiet && Cli.StderrIsTerminal(), std::move(Now)) {
+    if (Options.jsonLines)
+      events_.emplace([this](std::string_view Line) { Write(Line); }, Cli);
+  }
 
   /// Prepares the quarantine folder; false when it cannot be used.
   bool Prepare(const std::vector<std::string> &Roots) {
@@ -90,12 +85,18 @@ public:
   }
   void OnInfected(const std::string &Path, const std::u16string &InternalName) override {
     ++counts_.infected;
-    if (!options_.json) {
+    if (!options_.json && !events_) {
       progress_.Clear();
       Write(options_.print0 ? Path + '\0' : QuotePath(Path) + '\n');
     }
-    Finding finding{Path, InternalName, std::nullopt, "reported", "", ""};
+    Finding finding;
+    finding.path = Path;
+    finding.internalName = InternalName;
     Handle(finding);
+    if (store_ && finding.error.empty())
+      Message(finding.path, ActionLine(finding));
+    if (events_)
+      events_->OnFinding(finding);
     if (options_.json)
       findings_.push_back(std::move(finding));
     progress_.Update(counts_);
@@ -111,21 +112,32 @@ public:
   int Finish(const std::vector<std::string> &Roots, std::chrono::duration<double> Elapsed) {
     if (options_.json)
       Write(JsonReport(Roots));
+    if (events_)
+      events_->OnSummary(counts_, Status(),
+                         std::chrono::duration_cast<std::chrono::nanoseconds>(Elapsed));
     if (!options_.quiet) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%.2f", Elapsed.count());
-      err_ << "vorsescan: " << counts_.files << " files examined in " << counts_.directories
-           << " directories, " << counts_.infected << " infected, " << counts_.errors << " errors, "
+      err_ << "vorsescan: " << Counted(counts_.files, "file", "files") << " examined in "
+           << Counted(counts_.directories, "directory", "directories") << ", " << counts_.infected
+           << " infected, ";
+      if (store_)
+        err_ << counts_.quarantined << " quarantined, " << counts_.removed << " removed, "
+             << counts_.scheduled << " scheduled, " << counts_.failed << " failed, ";
+      err_ << Counted(counts_.errors, "error", "errors") << ", "
            << (counts_.notExamined > 0 ? std::to_string(counts_.notExamined) + " not examined, "
                                        : "")
            << seconds << " s\n";
     }
     // The report is what the run was for: without it, nothing may pass for success.
-    if (outError_) {
+    if (outError_)
       err_ << CannotWriteOutput(outError_) << std::flush;
-      return kExitError;
-    }
-    if (failed_)
+    return Status();
+  }
+
+private:
+  int Status() const {
+    if (outError_ || failed_)
       return kExitError;
     if (counts_.infected > 0)
       return kExitInfected;
@@ -133,10 +145,11 @@ public:
     return counts_.notExamined > 0 ? kExitError : kExitClean;
   }
 
-private:
   void Report(const std::string &Path, const std::string &Reason) {
     ++counts_.errors;
     Message(Path, Reason);
+    if (events_)
+      events_->OnProblem(Path, Reason);
     if (options_.json)
       problems_.push_back({Path, Reason});
   }
@@ -154,44 +167,60 @@ private:
   }
 
   /// A step that failed for an infected file: the run ends with status 2.
-  void Fail(Finding &Finding, const std::string &Error) {
+  void Fail(Finding &Finding, const char *Step, const std::string &Error) {
     failed_ = true;
+    ++counts_.errors;
+    ++counts_.failed;
+    Finding.failedStep = Step;
     Finding.error = Error;
     Message(Finding.path, Error);
   }
 
+  /// What was done with a file whose steps all succeeded, for its line on standard error.
+  static std::string ActionLine(const Finding &Finding) {
+    if (Finding.action == "already_quarantined")
+      return "left as it is: it lies in the quarantine folder";
+    const std::string copy = QuotePath(Finding.quarantinePath);
+    if (Finding.action == "removed")
+      return "removed; its copy is " + copy;
+    if (Finding.action == "removal_scheduled")
+      return "in use: it will be deleted at the next restart of Windows; its copy is " + copy;
+    return "quarantined as " + copy;
+  }
+
   void Handle(Finding &Finding) {
     if (!store_) {
-      if (!options_.json)
+      if (!options_.json && !events_)
         return;
       FileDigest digest;
       if (const std::error_code error = DigestFile(Finding.path, digest))
-        return Fail(Finding, "cannot read for its SHA-256: " + ErrorText(error));
+        return Fail(Finding, "digest", "cannot read for its SHA-256: " + ErrorText(error));
       Finding.digest = digest;
       return;
     }
     KeptCopy kept;
     if (const std::optional<std::string> error = store_->Keep(Finding.path, kept))
-      return Fail(Finding, *error);
+      return Fail(Finding, "quarantine", *error);
     if (kept.alreadyQuarantined) {
       Finding.action = "already_quarantined";
-      Message(Finding.path, "left as it is: it lies in the quarantine folder");
       return;
     }
     Finding.digest = kept.digest;
     Finding.quarantinePath = kept.path;
     Finding.action = "quarantined";
+    ++counts_.quarantined;
     if (!options_.remove)
       return;
     RemoveOutcome outcome = RemoveOutcome::Removed;
     if (const std::error_code error = cli_.RemoveFile(Finding.path, outcome))
-      return Fail(Finding, "cannot remove (its copy is kept): " + ErrorText(error));
+      return Fail(Finding, "removal", "cannot remove (its copy is kept): " + ErrorText(error));
     if (outcome == RemoveOutcome::Removed) {
       Finding.action = "removed";
+      ++counts_.removed;
       return;
     }
     Finding.action = "removal_scheduled";
-    Message(Finding.path, "in use: it will be deleted at the next restart of Windows");
+    ++counts_.scheduled;
   }
 
   std::string JsonReport(const std::vector<std::string> &Roots) {
@@ -199,6 +228,8 @@ private:
     json.BeginObject();
     json.Key("version");
     json.String(VORSE_VERSION);
+    BeginReport(json, cli_);
+    json.EndObject();
     std::vector<std::string> roots;
     for (const std::string &root : Roots)
       roots.push_back(cli_.ToUtf8(root));
@@ -216,18 +247,7 @@ private:
       json.EndArray();
     }
     json.Key("counts");
-    json.BeginObject();
-    json.Key("directories");
-    json.Number(counts_.directories);
-    json.Key("files");
-    json.Number(counts_.files);
-    json.Key("infected");
-    json.Number(counts_.infected);
-    json.Key("errors");
-    json.Number(counts_.errors);
-    json.Key("not_examined");
-    json.Number(counts_.notExamined);
-    json.EndObject();
+    WriteCounts(json, counts_);
     json.Key("infected");
     json.BeginArray();
     for (const Finding &finding : findings_)
@@ -275,6 +295,7 @@ private:
   std::ostream &err_;
   Progress progress_;
   std::optional<QuarantineStore> store_;
+  std::optional<EventLog> events_;
   ScanCounts counts_;
   std::vector<Finding> findings_;
   std::vector<Problem> problems_;
@@ -304,6 +325,8 @@ int RunVorsescan(std::span<const std::string> Args, ScanOs &Scan, CliOs &Cli, st
     }
     return kExitClean;
   }
+  if (options.restore)
+    return RunRestore(options, Cli, Out, Err, Now);
   std::vector<std::string> roots = options.roots;
   if (roots.empty())
     roots = Cli.DefaultRoots();

@@ -231,12 +231,14 @@ bool ScanRoot(ScanOs &Scan, CliOs &Cli, const std::string &Root, ScanListener &L
     Listener.OnProblem(Root, "cannot read: " + ErrorText(Scan.LastError()));
     return false;
   }
-  if ((attributes & kFileAttributeDirectory) == 0) {
-    Listener.OnProblem(Root, "not a directory");
-    return false;
-  }
   WatchingScanOs watching(Scan, Cli, Listener);
   ExaminingSink sink(watching, Cli, Listener);
+  if ((attributes & kFileAttributeDirectory) == 0) {
+    // A file named on the command line is examined whatever its name: the "*.exe" pattern
+    // only chooses among the entries of a directory.
+    sink.AddItem(path);
+    return true;
+  }
   std::int64_t fileCount = 0;
   std::int64_t dirCount = 0;
   FindFilesAPI(watching, path, std::string(kSearchPattern), fileCount, dirCount, sink);

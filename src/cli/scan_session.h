@@ -29,7 +29,8 @@ public:
 /// Searches \p Root for "*.exe" with FindFilesAPI, in its order, and examines every row with
 /// GetFileVersionData as it is found; nothing but the current directory's search is held.
 /// Unlike the window, it tells what it cannot read: an unreadable directory or file, a
-/// directory that leads back to one of its own ancestors (which is not entered again).
+/// directory that leads back to one of its own ancestors (which is not entered again). A
+/// \p Root that is a file is examined itself, whatever its name.
 /// Returns false when the root itself cannot be searched (reported through OnProblem).
 bool ScanRoot(ScanOs &Scan, CliOs &Cli, const std::string &Root, ScanListener &Listener);
 

@@ -9,6 +9,9 @@ namespace {
 
 constexpr std::array<std::u16string_view, 2> kSignatures = {u"internalname: kern32",
                                                             u"internalname: wowex32"};
+/// The signatures as written, in the same order, to name them in reports.
+constexpr std::array<std::string_view, 2> kSignatureNames = {"InternalName: Kern32",
+                                                             "InternalName: wowex32"};
 
 /// The system's lower-case mapping, as far as it can meet the signatures: besides A to Z only
 /// two letters lower into plain ASCII, the dotted capital I (U+0130 to "i") and the Kelvin
@@ -36,10 +39,14 @@ bool EqualsLowered(std::u16string_view Entry, std::u16string_view Lower) {
 } // namespace
 
 bool IsVorseSignature(const std::u16string &Entry) {
-  for (std::u16string_view signature : kSignatures)
-    if (EqualsLowered(Entry, signature))
-      return true;
-  return false;
+  return !MatchedSignature(Entry).empty();
+}
+
+std::string_view MatchedSignature(const std::u16string &Entry) {
+  for (std::size_t i = 0; i < kSignatures.size(); ++i)
+    if (EqualsLowered(Entry, kSignatures[i]))
+      return kSignatureNames[i];
+  return {};
 }
 
 } // namespace vorse

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vorse {
 
@@ -9,5 +10,8 @@ namespace vorse {
 /// "InternalName: Kern32" or "InternalName: wowex32" once both sides are lower-cased. Only
 /// whole-entry equality counts: "InternalName: Kern321" or a trailing blank do not match.
 bool IsVorseSignature(const std::u16string &Entry);
+
+/// The signature \p Entry carries, as written ("InternalName: Kern32"); empty when none.
+std::string_view MatchedSignature(const std::u16string &Entry);
 
 } // namespace vorse

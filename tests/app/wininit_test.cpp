@@ -42,5 +42,31 @@ TEST(PlanWininitLineTest, KeepsTheLineInTheFirstRenameSection) {
   }
 }
 
+TEST(WithoutWininitDeletesTest, TakesOutOnlyThatPathsLinesInTheFirstRenameSection) {
+  const std::vector<std::string> paths{"C:\\PROGRA~1\\KERN.EXE", "C:\\Program Files\\kern.exe"};
+  struct Removal {
+    const char *Name;
+    const char *Existing;
+    std::optional<std::string> Result;
+  };
+  const Removal cases[] = {
+      {"short form, case ignored, others kept",
+       "[rename]\r\nNUL=C:\\OTHER.EXE\r\nnul=c:\\progra~1\\kern.exe\r\nNUL=C:\\Z.EXE",
+       "[rename]\r\nNUL=C:\\OTHER.EXE\r\nNUL=C:\\Z.EXE"},
+      {"long form and every repeat",
+       "[rename]\nNUL=C:\\Program Files\\kern.exe\nNUL=C:\\PROGRA~1\\KERN.EXE\n", "[rename]\n"},
+      {"a rename to it is no delete", "[rename]\r\nC:\\PROGRA~1\\KERN.EXE=C:\\X\r\n", std::nullopt},
+      {"a later section is not read at start-up",
+       "[rename]\r\n[other]\r\nNUL=C:\\PROGRA~1\\KERN.EXE\r\n", std::nullopt},
+      {"a longer path that starts alike", "[rename]\r\nNUL=C:\\PROGRA~1\\KERN.EXE2\r\n",
+       std::nullopt},
+      {"no [rename]", "NUL=C:\\PROGRA~1\\KERN.EXE\r\n", std::nullopt},
+  };
+  for (const Removal &c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(WithoutWininitDeletes(c.Existing, paths), c.Result);
+  }
+}
+
 } // namespace
 } // namespace vorse

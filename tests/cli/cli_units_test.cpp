@@ -1,9 +1,12 @@
 // The scanner's building blocks: its command line, JSON text, progress line and digests.
 #include "cli/cli_options.h"
 #include "cli/cli_os.h"
+#include "cli/event_log.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
+#include "cli/manifest.h"
 #include "cli/path_quoting.h"
+#include "cli/pending_deletes.h"
 #include "cli/progress.h"
 #include "cli/quarantine_store.h"
 #include "cli_test_tree.h"
@@ -61,6 +64,14 @@ TEST(CliOptionsTest, AcceptsEachModeAndRejectsWhatCannotWork) {
       {{"--quarantine="}, false},
       {{"--quarantine", "a", "--quarantine", "b"}, false},
       {{"--jsn", "d"}, false},
+      {{"--json-lines", "--quarantine", "q", "d"}, true},
+      {{"--json", "--json-lines", "d"}, false},
+      {{"--restore", "q", "C:\\a.exe"}, true},
+      {{"--restore=q", "-q", "--json-lines"}, true},
+      {{"--restore"}, false},
+      {{"--restore", "q", "--quarantine", "q"}, false},
+      {{"--restore", "q", "--json"}, false},
+      {{"-V"}, true},
       // An empty root would scan from the top of the file system (an unset variable).
       {{""}, false},
       {{"d", ""}, false},
@@ -79,6 +90,17 @@ TEST(CliOptionsTest, AcceptsEachModeAndRejectsWhatCannotWork) {
     CliOptions options;
     EXPECT_EQ(ParseCliOptions(c.args, options).has_value(), !c.valid);
   }
+}
+
+TEST(CliOptionsTest, SlashQuestionMarkAsksForHelpOnlyOnWindows) {
+  CliOptions options;
+  const std::vector<std::string> args{"/?"};
+  ASSERT_FALSE(ParseCliOptions(args, options));
+#ifdef _WIN32
+  EXPECT_TRUE(options.help);
+#else
+  EXPECT_EQ(options.roots, args) << "a path like any other";
+#endif
 }
 
 TEST(CliOptionsTest, KeepsRootsInOrderAndTakesDashDashLiterally) {
@@ -270,6 +292,78 @@ TEST(QuotePathTest, QuotesOnlyWhatATerminalOrALineWouldMisread) {
 
 TEST(ManifestFieldTest, EncodesOnlyWhatWouldBreakALine) {
   EXPECT_EQ(ManifestField("C:\\a b\\100%\tx\r\ny.exe"), "C:\\a b\\100%25%09x%0D%0Ay.exe");
+}
+
+TEST(ManifestTest, ReadsBackWhatItWritesAndPassesOverLinesThatAreNoRecord) {
+  const std::string sha(64, 'a');
+  const ManifestRecord kept{
+      "2026-05-01T09:30:00Z", "/srv/100%\tx\ny.exe", "y (2).exe", {7, sha}, false};
+  ManifestRecord restored = kept;
+  restored.restored = true;
+  const std::string text = std::string(kManifestHeader) + ManifestLine(kept) + "t\t/a\tb\tseven\t" +
+                           sha + "\n" +                             // size no number
+                           "t\t/a%zz\tb\t7\t" + sha + "\n" +        // unknown escape
+                           "t\t/a\tb\t7\t" + sha + "\tgone\n" +     // unknown marker
+                           "t\t/a\tb\t7\t" + sha.substr(1) + "\n" + // short digest
+                           ManifestLine(restored) + "t\t/torn";     // cut short
+  const std::optional<Manifest> manifest = ParseManifest(text);
+  ASSERT_TRUE(manifest);
+  ASSERT_EQ(manifest->records.size(), 2u);
+  for (const ManifestRecord &record : manifest->records) {
+    EXPECT_EQ(record.originalPath, kept.originalPath);
+    EXPECT_EQ(record.quarantineName, kept.quarantineName);
+    EXPECT_EQ(record.digest.size, 7u);
+    EXPECT_EQ(record.digest.sha256, sha);
+  }
+  EXPECT_FALSE(manifest->records[0].restored);
+  EXPECT_TRUE(manifest->records[1].restored);
+  EXPECT_EQ(manifest->badLines, (std::vector<std::size_t>{3, 4, 5, 6, 8}));
+  EXPECT_FALSE(ParseManifest("t\t/a\tb\t7\t" + sha + "\n")) << "no header";
+}
+
+TEST(UtcTimestampTest, WritesTheCivilTimeInUtcWithMilliseconds) {
+  using std::chrono::milliseconds;
+  const std::pair<std::int64_t, const char *> cases[] = {
+      {0, "1970-01-01T00:00:00.000Z"},
+      {951'782'400'000, "2000-02-29T00:00:00.000Z"},
+      {1'777'627'800'250, "2026-05-01T09:30:00.250Z"},
+      {4'107'542'399'999, "2100-02-28T23:59:59.999Z"},
+  };
+  for (const auto &[millis, text] : cases)
+    EXPECT_EQ(UtcTimestamp(std::chrono::system_clock::time_point(milliseconds(millis))), text);
+}
+
+TEST(PendingDeletesTest, TakesOutOnlyThatFilesDeletions) {
+  const std::u16string kern = u"\\??\\C:\\Windows\\kern.exe";
+  const std::u16string sources[] = {kern, u"\\??\\C:\\WINDOWS\\KERN~1.EXE"};
+  using namespace std::string_literals;
+  struct Case {
+    const char *name;
+    std::u16string value;
+    std::u16string left;
+    std::size_t removed;
+  };
+  const Case cases[] = {
+      {"among others, case ignored",
+       u"\\??\\C:\\a\0\0\\??\\c:\\windows\\KERN.exe\0\0\\??\\C:\\b\0!\\??\\C:\\c\0\0"s,
+       u"\\??\\C:\\a\0\0\\??\\C:\\b\0!\\??\\C:\\c\0\0"s, 1},
+      {"the short form, first and last", kern + u"\0\0\\??\\C:\\WINDOWS\\KERN~1.EXE\0\0\0"s, u"\0"s,
+       2},
+      {"a rename of it is no deletion", kern + u"\0\\??\\C:\\x\0\0"s, kern + u"\0\\??\\C:\\x\0\0"s,
+       0},
+      {"a target named like it", u"\\??\\C:\\x\0"s + kern + u"\0\0"s,
+       u"\\??\\C:\\x\0"s + kern + u"\0\0"s, 0},
+      {"a longer name", kern + u"2\0\0\0"s, kern + u"2\0\0\0"s, 0},
+      {"no closing NUL", kern + u"\0"s, u""s, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::u16string value = c.value;
+    EXPECT_EQ(RemovePendingDeletes(value, sources), c.removed);
+    EXPECT_TRUE(value == c.left);
+  }
+  EXPECT_TRUE(HoldsNoPendingOperation(u"\0"s));
+  EXPECT_FALSE(HoldsNoPendingOperation(kern + u"\0\0\0"s));
 }
 
 } // namespace

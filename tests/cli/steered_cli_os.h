@@ -3,10 +3,12 @@
 
 #include "cli/cli_os.h"
 
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,13 +30,18 @@ private:
 };
 
 /// The platform's CliOs, with a terminal or not, directory identities and removals that a
-/// test may steer, and copies and manifest writes it may spoil.
+/// test may steer, copies and manifest writes it may spoil, and a fixed clock and host name.
 class SteeredCliOs final : public CliOs {
 public:
+  /// 2026-05-01T09:30:00.250Z
+  static constexpr std::chrono::milliseconds kNow{1'777'627'800'250};
+
   bool terminal = false;
   bool stdoutOpen = true;
   std::map<std::string, DirectoryId> identities;
   std::optional<RemoveOutcome> removeAs;
+  /// Paths whose removal fails as a file without the right to delete it does.
+  std::set<std::string> undeletable;
   bool spoilCopies = false;
   /// Each append writes at most this many bytes, as on a disk that fills up.
   std::optional<std::size_t> appendLimit;
@@ -83,11 +90,24 @@ public:
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
     removed.push_back(Path);
+    if (undeletable.contains(Path))
+      return std::make_error_code(std::errc::permission_denied);
     if (!removeAs)
       return real_.RemoveFile(Path, Outcome);
     Outcome = *removeAs;
     return {};
   }
+  std::string AbsolutePath(const std::string &Path) override { return real_.AbsolutePath(Path); }
+  bool SamePath(const std::string &A, const std::string &B) override {
+    return real_.SamePath(A, B);
+  }
+  std::error_code CancelDeleteAtRestart(const std::string &Path, bool &Withdrawn) override {
+    return real_.CancelDeleteAtRestart(Path, Withdrawn);
+  }
+  std::chrono::system_clock::time_point WallClock() override {
+    return std::chrono::system_clock::time_point(kNow);
+  }
+  std::string HostName() override { return "responder-07"; }
   std::string ToUtf8(const std::string &Text) override { return real_.ToUtf8(Text); }
 
 private:

@@ -4,15 +4,19 @@
 #include "cli/json_writer.h"
 #include "cli/run_cli.h"
 #include "cli_test_tree.h"
+#include "flat_json.h"
 #include "steered_cli_os.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "sysutil/win32_support.h"
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -134,7 +138,7 @@ TEST_F(VorsescanTest, ExitStatusTellsCleanFromInfectedFromFailed) {
       {{tree_.Path("clean")}, kExitClean},
       {{tree_.Path("dirty")}, kExitInfected},
       {{tree_.Path("missing")}, kExitError},
-      {{tree_.Path("file")}, kExitError},
+      {{tree_.Path("file")}, kExitClean},
       {{tree_.Path("missing"), tree_.Path("dirty")}, kExitError},
       {{"--bogus", tree_.Path("dirty")}, kExitError},
       {{"--help"}, kExitClean},
@@ -147,6 +151,17 @@ TEST_F(VorsescanTest, ExitStatusTellsCleanFromInfectedFromFailed) {
   Run({tree_.Path("missing"), tree_.Path("dirty")});
   EXPECT_EQ(out_.str(), tree_.Path("dirty/a.exe") + "\n");
   EXPECT_NE(err_.str().find(tree_.Path("missing") + ": cannot read"), std::string::npos);
+}
+
+TEST_F(VorsescanTest, AFileNamedAsAnArgumentIsExaminedWhateverItsName) {
+  tree_.Program("suspicious.bin", u"Kern32");
+  tree_.Program("clean.dat", u"Notepad");
+  EXPECT_EQ(Run({tree_.Path("suspicious.bin"), tree_.Path("clean.dat")}), kExitInfected)
+      << err_.str();
+  EXPECT_EQ(out_.str(), tree_.Path("suspicious.bin") + "\n");
+  EXPECT_NE(err_.str().find("2 files examined in 0 directories, 1 infected, 0 errors"),
+            std::string::npos)
+      << err_.str();
 }
 
 #ifndef _WIN32
@@ -179,7 +194,7 @@ TEST_F(VorsescanTest, APipeNamedLikeAProgramNeitherStopsTheScanNorCounts) {
   tree_.Program("after.exe", u"Kern32");
   EXPECT_EQ(Run({tree_.Path()}), kExitInfected);
   EXPECT_EQ(out_.str(), tree_.Path("after.exe") + "\n");
-  EXPECT_NE(err_.str().find("3 files examined in 1 directories, 1 infected, 0 errors"),
+  EXPECT_NE(err_.str().find("3 files examined in 1 directory, 1 infected, 0 errors"),
             std::string::npos)
       << err_.str();
 }
@@ -233,11 +248,11 @@ TEST_F(VorsescanTest, AnIncompleteScanIsNeverReportedClean) {
     std::string summary;
   };
   const Case cases[] = {
-      {"clean", {"clean/a.exe"}, false, kExitError, "0 infected, 1 errors, 1 not examined"},
-      {"clean", {"clean/sub"}, false, kExitError, "0 infected, 1 errors, 1 not examined"},
-      {"dirty", {"dirty/b.exe"}, false, kExitInfected, "1 infected, 1 errors, 1 not examined"},
+      {"clean", {"clean/a.exe"}, false, kExitError, "0 infected, 1 error, 1 not examined"},
+      {"clean", {"clean/sub"}, false, kExitError, "0 infected, 1 error, 1 not examined"},
+      {"dirty", {"dirty/b.exe"}, false, kExitInfected, "1 infected, 1 error, 1 not examined"},
       // A directory not entered again because it leads back to an ancestor was searched.
-      {"clean", {}, true, kExitClean, "0 infected, 1 errors, "},
+      {"clean", {}, true, kExitClean, "0 infected, 1 error, "},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.summary);
@@ -285,10 +300,100 @@ TEST_F(VorsescanTest, JsonReportsCountsAndEachFindingWithItsDigest) {
   EXPECT_EQ(json.substr(json.size() - 2), "}\n") << "one document, nothing else";
 }
 
+TEST_F(VorsescanTest, JsonCarriesTheTimeHostAndSchemaOfTheEvents) {
+  tree_.Program("a.exe", u"Kern32");
+  Run({"--json", tree_.Path()});
+  for (const std::string expected : {"\"@timestamp\": \"2026-05-01T09:30:00.250Z\"",
+                                     "\"name\": \"responder-07\"", "\"schema_version\": 1"})
+    EXPECT_NE(out_.str().find(expected), std::string::npos) << expected << "\n" << out_.str();
+}
+
 class QuarantineRunTest : public VorsescanTest {
 protected:
   std::string Quarantine() const { return tree_.Path("q"); }
+
+  /// Each line of \p Text parsed; a line that does not parse fails the test.
+  static std::vector<std::map<std::string, std::string>> Events(const std::string &Text) {
+    std::vector<std::map<std::string, std::string>> events;
+    for (const std::string &line : Lines(Text)) {
+      const auto event = test::FlatJson::Parse(line);
+      EXPECT_TRUE(event) << line;
+      if (event)
+        events.push_back(*event);
+    }
+    return events;
+  }
 };
+
+TEST_F(QuarantineRunTest, SaysWhatWasDoneWithEachFileAndCountsAFailedRemoval) {
+  tree_.Program("scan/a.exe", u"Kern32");
+  tree_.Program("scan/b.exe", u"wowex32");
+  const std::string a = tree_.Read("scan/a.exe");
+  cli_.undeletable = {tree_.Path("scan/b.exe")};
+  EXPECT_EQ(Run({"--quarantine", Quarantine(), "--remove", tree_.Path("scan")}), kExitError);
+  EXPECT_EQ(Lines(out_.str()).size(), 2u) << "standard output still lists each infected file";
+  const std::vector<std::string> messages = Lines(err_.str());
+  ASSERT_EQ(messages.size(), 3u) << err_.str();
+  const auto line = [&](const std::string &Path) {
+    const auto found = std::find_if(messages.begin(), messages.end(), [&](const std::string &m) {
+      return m.starts_with("vorsescan: " + Path + ": ");
+    });
+    return found == messages.end() ? std::string() : found->substr(13 + Path.size());
+  };
+  EXPECT_EQ(line(tree_.Path("scan/a.exe")), "removed; its copy is " + tree_.Path("q/a.exe"));
+  EXPECT_TRUE(line(tree_.Path("scan/b.exe")).starts_with("cannot remove (its copy is kept)"));
+  EXPECT_NE(messages[2].find("2 infected, 2 quarantined, 1 removed, 0 scheduled, 1 failed, 1 "
+                             "error, "),
+            std::string::npos)
+      << messages[2];
+
+  tree_.Write("scan/a.exe", a);
+  Run({"--json", "--quarantine", Quarantine(), "--remove", tree_.Path("scan")});
+  for (const char *count : {"\"errors\": 1", "\"quarantined\": 2", "\"removed\": 1",
+                            "\"failed\": 1", "\"action\": \"removed\""})
+    EXPECT_NE(out_.str().find(count), std::string::npos) << count << "\n" << out_.str();
+}
+
+TEST_F(QuarantineRunTest, JsonLinesWritesOneParsableEventPerFindingAndErrorThenASummary) {
+  tree_.Program("scan/kern.exe", u"kern32");
+  tree_.Program("scan/locked.exe", u"Kern32");
+  scan_.unreadable = {tree_.Path("scan/locked.exe")};
+  FileDigest digest;
+  ASSERT_FALSE(DigestFile(tree_.Path("scan/kern.exe"), digest));
+  EXPECT_EQ(Run({"--json-lines", "--quarantine", Quarantine(), tree_.Path("scan")}), kExitInfected);
+  const auto events = Events(out_.str());
+  ASSERT_EQ(events.size(), 3u) << out_.str();
+  for (const auto &event : events) {
+    EXPECT_EQ(event.at("@timestamp"), "2026-05-01T09:30:00.250Z");
+    EXPECT_EQ(event.at("host.name"), "responder-07");
+    EXPECT_EQ(event.at("agent.name"), "vorsescan");
+    EXPECT_EQ(event.at("vorsescan.schema_version"), "1");
+    for (const char *field : {"agent.version", "ecs.version", "event.kind", "event.action"})
+      EXPECT_TRUE(event.contains(field)) << field;
+  }
+  // The directory's own order decides which comes first.
+  const bool findingFirst = events[0].contains("rule.name");
+  const auto &finding = events[findingFirst ? 0 : 1];
+  const auto &error = events[findingFirst ? 1 : 0];
+  const std::map<std::string, std::string> expected = {
+      {"event.action", "quarantined"},
+      {"event.outcome", "success"},
+      {"file.path", Quoted(tree_.Path("scan/kern.exe"))
+                        .substr(1, Quoted(tree_.Path("scan/kern.exe")).size() - 2)},
+      {"file.size", std::to_string(digest.size)},
+      {"file.hash.sha256", digest.sha256},
+      {"rule.name", "InternalName: Kern32"},
+      {"vorsescan.internal_name", "kern32"}};
+  for (const auto &[name, value] : expected)
+    EXPECT_EQ(finding.count(name) ? finding.at(name) : "(none)", value) << name;
+  EXPECT_EQ(error.at("event.outcome"), "failure");
+  EXPECT_TRUE(error.at("error.message").starts_with("cannot read file"))
+      << error.at("error.message");
+  EXPECT_EQ(events[2].at("event.action"), "summary");
+  EXPECT_EQ(events[2].at("vorsescan.counts.errors"), "1");
+  EXPECT_EQ(events[2].at("vorsescan.counts.quarantined"), "1");
+  EXPECT_EQ(events[2].at("vorsescan.exit_status"), "1");
+}
 
 TEST_F(QuarantineRunTest, KeepsEveryCopyUnderItsOwnNameAndRecordsIt) {
   tree_.Program("scan/a/kern.exe", u"Kern32");
@@ -377,6 +482,170 @@ TEST_F(QuarantineRunTest, LeavesCopiesFoundInsideTheQuarantineFolderAlone) {
       << err_.str();
   EXPECT_EQ(Lines(tree_.Read("q/manifest.tsv")).size(), 2u);
 }
+
+/// The working directory changed for the life of the object.
+class WorkingDirectory {
+public:
+  explicit WorkingDirectory(const std::string &Dir) { std::filesystem::current_path(Dir); }
+  ~WorkingDirectory() { std::filesystem::current_path(saved_); }
+
+private:
+  std::filesystem::path saved_ = std::filesystem::current_path();
+};
+
+class RestoreTest : public QuarantineRunTest {
+protected:
+  /// Quarantines and removes scan/kern.exe, run from the tree's root with relative paths.
+  void QuarantineKern() {
+    tree_.Program("scan/kern.exe", u"Kern32");
+    bytes_ = tree_.Read("scan/kern.exe");
+    const WorkingDirectory here(tree_.Path());
+    ASSERT_EQ(Run({"--quarantine", "q", "--remove", "./scan"}), kExitInfected) << err_.str();
+    ASSERT_FALSE(tree_.Exists("scan/kern.exe"));
+  }
+  int Restore(std::vector<std::string> Paths = {}) {
+    std::filesystem::create_directories(tree_.Path("elsewhere"));
+    const WorkingDirectory elsewhere(tree_.Path("elsewhere"));
+    Paths.insert(Paths.begin(), {"--restore", Quarantine()});
+    return Run(Paths);
+  }
+  std::string bytes_;
+};
+
+TEST_F(RestoreTest, PutsTheBytesBackAtTheOriginalPathFromAnyWorkingDirectory) {
+  QuarantineKern();
+  EXPECT_EQ(Restore(), kExitClean) << err_.str();
+  EXPECT_EQ(tree_.Read("scan/kern.exe"), bytes_);
+  EXPECT_EQ(tree_.Read("q/kern.exe"), bytes_) << "the copy stays";
+  EXPECT_EQ(out_.str(), tree_.Path("scan/kern.exe") + "\n");
+  const std::vector<std::string> manifest = Lines(tree_.Read("q/manifest.tsv"));
+  ASSERT_EQ(manifest.size(), 3u);
+  EXPECT_NE(manifest[1].find(tree_.Path("scan/kern.exe")), std::string::npos)
+      << "the absolute path, though the scan was given \"./scan\": " << manifest[1];
+  EXPECT_EQ(manifest[2], manifest[1] + "\trestored") << "the same record, marked";
+  // Asked again, by its path: the identical file there counts as restored.
+  EXPECT_EQ(Restore({"--json-lines", tree_.Path("scan/kern.exe")}), kExitClean) << err_.str();
+  EXPECT_NE(err_.str().find("1 file restored, 0 errors"), std::string::npos) << err_.str();
+  const auto events = Events(out_.str());
+  ASSERT_EQ(events.size(), 2u) << out_.str();
+  EXPECT_EQ(events[0].at("event.action"), "restored");
+  EXPECT_EQ(events[0].at("event.outcome"), "success");
+  EXPECT_EQ(events[0].at("file.size"), std::to_string(bytes_.size()));
+  EXPECT_EQ(events[1].at("vorsescan.counts.restored"), "1");
+}
+
+TEST_F(RestoreTest, NeverWritesOverAnotherFileNorFromACopyThatChanged) {
+  QuarantineKern();
+  struct Case {
+    const char *name;
+    std::function<void()> arrange;
+    std::vector<std::string> paths;
+    const char *message;
+  };
+  const Case cases[] = {
+      {"another file at the path",
+       [&] { tree_.Write("scan/kern.exe", "mine"); },
+       {},
+       "another file is there; it is not overwritten"},
+#ifndef _WIN32
+      // A link to the identical copy is still no file put back.
+      {"a link at the path",
+       [&] {
+         std::filesystem::create_symlink(tree_.Path("q/kern.exe"), tree_.Path("scan/kern.exe"));
+       },
+       {},
+       "another file is there; it is not overwritten"},
+#endif
+      {"a copy that changed",
+       [&] { tree_.Write("q/kern.exe", bytes_ + "x"); },
+       {},
+       "no longer holds what was recorded"},
+      {"a path never recorded", [] {}, {"scan/other.exe"}, "not recorded in "},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    c.arrange();
+    const bool wasThere =
+        std::filesystem::is_symlink(tree_.Path("scan/kern.exe")) || tree_.Exists("scan/kern.exe");
+    const std::string before = tree_.Read("scan/kern.exe");
+    EXPECT_EQ(Restore(c.paths), kExitError);
+    EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
+    EXPECT_EQ(tree_.Exists("scan/kern.exe"), wasThere);
+    EXPECT_EQ(tree_.Read("scan/kern.exe"), before);
+    EXPECT_EQ(Lines(tree_.Read("q/manifest.tsv")).size(), 2u) << "no restore recorded";
+    std::filesystem::remove(tree_.Path("scan/kern.exe"));
+    tree_.Write("q/kern.exe", bytes_);
+  }
+}
+
+#ifdef _WIN32
+/// The value of the NT family's list of operations pending until the next start; nothing when
+/// there is none.
+std::optional<std::wstring> PendingOperations() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return std::nullopt;
+  DWORD bytes = 0;
+  std::wstring value;
+  if (::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) ==
+      ERROR_SUCCESS) {
+    value.resize(bytes / sizeof(wchar_t));
+    ::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                       reinterpret_cast<BYTE *>(value.data()), &bytes);
+  }
+  ::RegCloseKey(key);
+  return bytes == 0 ? std::nullopt : std::optional<std::wstring>(value);
+}
+
+void SetPendingOperations(const std::optional<std::wstring> &Value) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  if (Value)
+    ::RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                     reinterpret_cast<const BYTE *>(Value->data()),
+                     static_cast<DWORD>(Value->size() * sizeof(wchar_t)));
+  else
+    ::RegDeleteValueW(key, L"PendingFileRenameOperations");
+  ::RegCloseKey(key);
+}
+
+/// Puts the list of pending operations back as it was, however the test ends.
+class PendingOperationsKept {
+public:
+  ~PendingOperationsKept() { SetPendingOperations(saved_); }
+
+private:
+  std::optional<std::wstring> saved_ = PendingOperations();
+};
+
+TEST_F(RestoreTest, WithdrawsTheDeletionPendingAtRestartOfThatFileAndNoOther) {
+  const PendingOperationsKept kept;
+  tree_.Write("other.tmp", "x");
+  tree_.Write("renamed.tmp", "y");
+  ASSERT_TRUE(::MoveFileExA(tree_.Path("other.tmp").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  ASSERT_TRUE(::MoveFileExA(tree_.Path("renamed.tmp").c_str(), tree_.Path("new.tmp").c_str(),
+                            MOVEFILE_DELAY_UNTIL_REBOOT));
+  const std::optional<std::wstring> others = PendingOperations();
+
+  // The file is in use: removal can only register it for deletion at the next start.
+  tree_.Program("scan/kern.exe", u"Kern32");
+  const win32::ScopedFileHandle inUse(::CreateFileA(tree_.Path("scan/kern.exe").c_str(),
+                                                    GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(inUse);
+  EXPECT_EQ(Run({"--quarantine", Quarantine(), "--remove", tree_.Path("scan")}), kExitInfected);
+  EXPECT_NE(err_.str().find("deleted at the next restart"), std::string::npos) << err_.str();
+  EXPECT_NE(PendingOperations(), others);
+
+  EXPECT_EQ(Restore(), kExitClean) << err_.str();
+  EXPECT_NE(err_.str().find("its deletion at the next restart is withdrawn"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(PendingOperations(), others) << "every other registration exactly as it was";
+}
+#endif
 
 } // namespace
 } // namespace vorse

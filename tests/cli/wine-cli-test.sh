@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs vorsescan.exe of one Windows build under Wine on trees planted with the sample
 # programs: the plain listing, JSON, quarantine with removal, a link at the copy's name, the
-# system directory as default root, a missing root, and a loop of links.
-# Usage: wine-cli-test.sh BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as scripts/wine-tests.sh
-# sets it).
+# system directory as default root, a missing root, a loop of links, and a restore on the 9x
+# family. Usage: wine-cli-test.sh BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as
+# scripts/wine-tests.sh sets it).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -91,6 +91,25 @@ timeout 120 bash -c 'source scripts/wine-env.sh; wine_in "$1" wine "$2" "$3" >"$
 check "a loop of links ends the scan with the find listed once" \
   test "$status" -eq 1 -a "$(tr -d '\r' <"$work/out" | wc -l)" -eq 1
 
+stop_wine "$prefix"
+
+# A restore on the 9x family takes its file's NUL= line out of wininit.ini; every other byte of
+# the file stays as it was.
+prefix=$(wine_scenario_prefix cli-9x "$arch" win98)
+# Each new Wine session starts as Windows does, carrying out wininit.ini: one session, kept
+# alive, holds the whole scenario.
+wine_in "$prefix" wineserver -p
+mkdir -p "$work/tree98"
+cp "$samples/kern32.exe" "$work/tree98/"
+scan --quarantine "$(win "$work/q98")" --remove "$(win "$work/tree98")"
+ini="$prefix/drive_c/windows/wininit.ini"
+printf '[rename]\r\nNUL=C:\\OTHER.EXE\r\nNUL=%s\r\n[x]\r\nNUL=%s\r\n' \
+  "$(win "$work/tree98")\\kern32.exe" "$(win "$work/tree98")\\kern32.exe" >"$ini"
+scan --restore "$(win "$work/q98")"
+check "9x: restored, status 0" test "$status" -eq 0
+check "9x: the file is back byte for byte" cmp -s "$samples/kern32.exe" "$work/tree98/kern32.exe"
+check "9x: only its NUL= line of [rename] left wininit.ini" test "$(cat "$ini")" = \
+  "$(printf '[rename]\r\nNUL=C:\\OTHER.EXE\r\n[x]\r\nNUL=%s\r' "$(win "$work/tree98")\\kern32.exe")"
 stop_wine "$prefix"
 echo "result: vorsescan under Wine ($arch): $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,0 +1,112 @@
+// manifest.tsv of a quarantine folder: its records, written and read back.
+#include "cli/manifest.h"
+
+#include "cli/event_log.h"
+#include "cli/quarantine_store.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace vorse {
+namespace {
+
+std::vector<std::string_view> SplitTabs(std::string_view Line) {
+  std::vector<std::string_view> fields;
+  for (std::size_t start = 0;;) {
+    const std::size_t tab = Line.find('\t', start);
+    fields.push_back(Line.substr(start, tab - start));
+    if (tab == std::string_view::npos)
+      return fields;
+    start = tab + 1;
+  }
+}
+
+bool IsDigest(std::string_view Text) {
+  return Text.size() == 64 && std::all_of(Text.begin(), Text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+std::optional<ManifestRecord> ParseRecord(std::string_view Line) {
+  const std::vector<std::string_view> fields = SplitTabs(Line);
+  if (fields.size() != 5 && !(fields.size() == 6 && fields[5] == kRestoredMarker))
+    return std::nullopt;
+  ManifestRecord record;
+  record.time = std::string(fields[0]);
+  const std::optional<std::string> original = DecodeManifestField(fields[1]);
+  const std::optional<std::string> name = DecodeManifestField(fields[2]);
+  const char *sizeEnd = fields[3].data() + fields[3].size();
+  const auto [end, error] = std::from_chars(fields[3].data(), sizeEnd, record.digest.size);
+  if (!original || original->empty() || !name || name->empty() || error != std::errc() ||
+      end != sizeEnd || fields[3].empty() || !IsDigest(fields[4]))
+    return std::nullopt;
+  record.originalPath = *original;
+  record.quarantineName = *name;
+  record.digest.sha256 = std::string(fields[4]);
+  record.restored = fields.size() == 6;
+  return record;
+}
+
+} // namespace
+
+std::string ManifestTime(std::chrono::system_clock::time_point Time) {
+  // "2026-05-01T09:30:00.250Z" without its fraction.
+  return UtcTimestamp(Time).substr(0, 19) + "Z";
+}
+
+std::string ManifestLine(const ManifestRecord &Record) {
+  std::string line = Record.time + '\t' + ManifestField(Record.originalPath) + '\t' +
+                     ManifestField(Record.quarantineName) + '\t' +
+                     std::to_string(Record.digest.size) + '\t' + Record.digest.sha256;
+  if (Record.restored) {
+    line += '\t';
+    line += kRestoredMarker;
+  }
+  line += '\n';
+  return line;
+}
+
+std::optional<std::string> DecodeManifestField(std::string_view Field) {
+  std::string text;
+  for (std::size_t i = 0; i < Field.size(); ++i) {
+    if (Field[i] != '%') {
+      text += Field[i];
+      continue;
+    }
+    const std::string_view escape = Field.substr(i, 3);
+    if (escape == "%25")
+      text += '%';
+    else if (escape == "%09")
+      text += '\t';
+    else if (escape == "%0D")
+      text += '\r';
+    else if (escape == "%0A")
+      text += '\n';
+    else
+      return std::nullopt;
+    i += 2;
+  }
+  return text;
+}
+
+std::optional<Manifest> ParseManifest(std::string_view Text) {
+  if (!Text.starts_with(kManifestHeader))
+    return std::nullopt;
+  Manifest manifest;
+  std::size_t number = 1;
+  for (std::size_t start = kManifestHeader.size(); start < Text.size();) {
+    ++number;
+    const std::size_t end = Text.find('\n', start);
+    std::optional<ManifestRecord> record;
+    if (end != std::string_view::npos)
+      record = ParseRecord(Text.substr(start, end - start));
+    if (record)
+      manifest.records.push_back(std::move(*record));
+    else
+      manifest.badLines.push_back(number);
+    start = end == std::string_view::npos ? Text.size() : end + 1;
+  }
+  return manifest;
+}
+
+} // namespace vorse
