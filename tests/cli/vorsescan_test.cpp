@@ -418,8 +418,9 @@ TEST_F(QuarantineRunTest, KeepsEveryCopyUnderItsOwnNameAndRecordsIt) {
   FileDigest digest;
   ASSERT_FALSE(DigestFile(tree_.Path("scan/a/kern.exe"), digest));
   const std::string name = tree_.Read("q/kern (2).exe") == first ? "kern (2).exe" : "kern (3).exe";
-  const std::string tail = "\t" + tree_.Path("scan/a/kern.exe") + "\t" + name + "\t" +
-                           std::to_string(first.size()) + "\t" + digest.sha256;
+  std::string tail = "\t";
+  tail += tree_.Path("scan/a/kern.exe") + "\t" + name + "\t" + std::to_string(first.size()) + "\t" +
+          digest.sha256;
   const auto recorded = [&](std::size_t Line) { return manifest[Line].ends_with(tail); };
   EXPECT_TRUE(recorded(1) || recorded(2)) << manifest[1];
   EXPECT_TRUE(recorded(3) || recorded(4)) << manifest[3];
