@@ -3,6 +3,7 @@
 
 #include "app/quarantine.h"
 #include "scan/file_search.h"
+#include "scan/forwarding_scan_os.h"
 #include "scan/signatures.h"
 #include "scan/version_data.h"
 #include "sysutil/os_detect.h"
@@ -54,10 +55,10 @@ struct Unexamined {
 /// The scan seam as the run sees it, noting what could not be examined: a folder whose search
 /// fails for another reason than "nothing there", and a file whose version resource cannot be
 /// read for another reason than its having none (in use without sharing, access denied).
-class NotingScanOs final : public ScanOs {
+class NotingScanOs final : public ForwardingScanOs {
 public:
   NotingScanOs(ScanOs &Inner, AppOs &App, Unexamined &Noted)
-      : inner_(Inner), app_(App), noted_(Noted) {}
+      : ForwardingScanOs(Inner), app_(App), noted_(Noted) {}
 
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
     const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
@@ -69,13 +70,6 @@ public:
       noted_.Note(noted_.Folders, dir);
     }
     return handle;
-  }
-  std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
-    return inner_.FindNextFileA(Handle, Data);
-  }
-  std::int32_t FindClose(FindHandle Handle) override { return inner_.FindClose(Handle); }
-  std::uint32_t GetFileAttributesA(const std::string &Path) override {
-    return inner_.GetFileAttributesA(Path);
   }
   std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
                                         std::uint32_t &Handle) override {
@@ -91,7 +85,6 @@ public:
       noted_.Note(noted_.Files, FileName);
     return read;
   }
-  std::error_code LastError() override { return inner_.LastError(); }
 
 private:
   /// A directory named like a match is a row too; it has no version resource to read.
@@ -100,7 +93,6 @@ private:
     return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) != 0;
   }
 
-  ScanOs &inner_;
   AppOs &app_;
   Unexamined &noted_;
   std::string lastFailedDir_;

@@ -2,6 +2,7 @@
 #include "cli/scan_session.h"
 
 #include "scan/file_search.h"
+#include "scan/forwarding_scan_os.h"
 #include "scan/signatures.h"
 #include "scan/version_data.h"
 
@@ -27,10 +28,10 @@ constexpr std::string_view kSearchPattern = "*.exe";
 ///   not handed on: the system's calls could not reach it, or would reach another entry.
 /// - A directory that is one of its own ancestors (through a link or a junction) is not
 ///   searched again, so no loop of links can trap the scan.
-class WatchingScanOs final : public ScanOs {
+class WatchingScanOs final : public ForwardingScanOs {
 public:
   WatchingScanOs(ScanOs &Inner, CliOs &Cli, ScanListener &Listener)
-      : inner_(Inner), cli_(Cli), listener_(Listener), pathLimit_(Cli.PathLimit()) {}
+      : ForwardingScanOs(Inner), cli_(Cli), listener_(Listener), pathLimit_(Cli.PathLimit()) {}
 
   bool RootFailed() const { return rootFailed_; }
 
@@ -57,7 +58,6 @@ public:
     entryName_.clear();
     return Advance(Handle, Data) ? 1 : 0;
   }
-  std::int32_t FindClose(FindHandle Handle) override { return inner_.FindClose(Handle); }
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
     if (IsLastEntry(Path) && entryAttributes_ != kInvalidFileAttributes)
       return entryAttributes_;
@@ -78,7 +78,6 @@ public:
                           "cannot read file: " + ErrorText(inner_.LastError()));
     return read;
   }
-  std::error_code LastError() override { return inner_.LastError(); }
 
 private:
   struct Ancestor {
@@ -160,7 +159,6 @@ private:
            Path.starts_with(dir_) && Path.ends_with(entryName_);
   }
 
-  ScanOs &inner_;
   CliOs &cli_;
   ScanListener &listener_;
   const std::size_t pathLimit_;

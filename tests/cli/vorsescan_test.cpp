@@ -5,6 +5,7 @@
 #include "cli/run_cli.h"
 #include "cli_test_tree.h"
 #include "flat_json.h"
+#include "scan/forwarding_scan_os.h"
 #include "steered_cli_os.h"
 
 #include <gtest/gtest.h>
@@ -25,33 +26,23 @@ namespace vorse {
 namespace {
 
 /// The platform's ScanOs, with directory searches and files that fail as unreadable ones do.
-class FailingScanOs final : public ScanOs {
+class FailingScanOs final : public ForwardingScanOs {
 public:
+  FailingScanOs() : ForwardingScanOs(PlatformScanOs()) {}
   std::vector<std::string> unreadable;
 
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
     if (Fails(Pattern.substr(0, Pattern.rfind('\\'))))
       return kInvalidFindHandle;
-    return real_.FindFirstFileA(Pattern, Data);
-  }
-  std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
-    return real_.FindNextFileA(Handle, Data);
-  }
-  std::int32_t FindClose(FindHandle Handle) override { return real_.FindClose(Handle); }
-  std::uint32_t GetFileAttributesA(const std::string &Path) override {
-    return real_.GetFileAttributesA(Path);
+    return inner_.FindFirstFileA(Pattern, Data);
   }
   std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
                                         std::uint32_t &Handle) override {
-    return Fails(FileName) ? 0 : real_.GetFileVersionInfoSizeA(FileName, Handle);
-  }
-  std::int32_t GetFileVersionInfoA(const std::string &FileName, std::uint32_t Handle,
-                                   std::uint32_t Size, void *Data) override {
-    return real_.GetFileVersionInfoA(FileName, Handle, Size, Data);
+    return Fails(FileName) ? 0 : inner_.GetFileVersionInfoSizeA(FileName, Handle);
   }
   std::error_code LastError() override {
     if (!failed_)
-      return real_.LastError();
+      return inner_.LastError();
 #ifdef _WIN32
     return {5, std::system_category()}; // ERROR_ACCESS_DENIED
 #else
@@ -65,7 +56,6 @@ private:
     failed_ = std::find(unreadable.begin(), unreadable.end(), native) != unreadable.end();
     return failed_;
   }
-  ScanOs &real_ = PlatformScanOs();
   bool failed_ = false;
 };
 
