@@ -1,6 +1,8 @@
 // The names of a POSIX file system in the search's paths, and back.
 #include "sysutil/posix_name.h"
 
+#include <algorithm>
+
 namespace vorse {
 namespace {
 
@@ -36,6 +38,12 @@ std::string ToSearchForm(std::string_view Native) {
 }
 
 std::string ToPosixForm(std::string_view Search) {
+  // Most paths hold no mapped character: only their separators change.
+  if (Search.find(kEscape[0]) == std::string_view::npos) {
+    std::string posix(Search);
+    std::replace(posix.begin(), posix.end(), '\\', '/');
+    return posix;
+  }
   std::string posix;
   posix.reserve(Search.size());
   for (std::size_t i = 0; i < Search.size();) {
