@@ -30,6 +30,9 @@ bool MatchesEnd(std::string_view Tail, std::string_view Name) {
 } // namespace
 
 bool WildcardMatch(std::string_view Pattern, std::string_view Name) {
+  // The search of every entry: no need to look at the name.
+  if (Pattern == "*")
+    return true;
   std::size_t p = 0;
   std::size_t n = 0;
   // Where to resume after a mismatch: the pattern just past the last "*", and the name
