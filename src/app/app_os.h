@@ -14,6 +14,8 @@ namespace vorse {
 
 /// The read-only bit of the file attributes (FILE_ATTRIBUTE_READONLY).
 inline constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
+/// The bit of a link or junction (FILE_ATTRIBUTE_REPARSE_POINT).
+inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;
 
 /// MoveFileExA flag: delay the move (here, the deletion) until the next start of Windows.
 inline constexpr std::uint32_t kMoveFileDelayUntilReboot = 4;

@@ -113,12 +113,15 @@ public:
 
   // A file without any write permission stands for a read-only one.
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
+    struct stat own;
     struct stat info;
-    if (::stat(Path.c_str(), &info) != 0)
+    if (::lstat(Path.c_str(), &own) != 0 || ::stat(Path.c_str(), &info) != 0)
       return kInvalidFileAttributes;
+    // A link reports what it leads to, marked as a link, as on Windows.
+    const std::uint32_t link = S_ISLNK(own.st_mode) ? kFileAttributeReparsePoint : 0;
     const std::uint32_t directory = S_ISDIR(info.st_mode) ? kFileAttributeDirectory : 0;
     const std::uint32_t readOnly = (info.st_mode & 0222) == 0 ? kFileAttributeReadOnly : 0;
-    return directory | readOnly;
+    return link | directory | readOnly;
   }
   std::int32_t SetFileAttributesA(const std::string &Path, std::uint32_t Attributes) override {
     struct stat info;

@@ -132,6 +132,14 @@ QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &
   const std::string folder = File.Drive + "\\!VorseFix";
   // Fails when the folder is there from an earlier run, which is just as good.
   App.CreateDirectoryExA(File.Drive, folder);
+  // A link or junction planted at the folder's name would carry the copies wherever it points,
+  // a start-up folder say: no copy goes through one.
+  const std::uint32_t folderAttributes = App.GetFileAttributesA(folder);
+  if (folderAttributes != kInvalidFileAttributes &&
+      (folderAttributes & kFileAttributeReparsePoint) != 0)
+    return {false, source + " could not be copied to " + folder +
+                       ": it is a link or junction, not a folder of its own. It was left in "
+                       "place and will not be deleted."};
 
   std::string target;
   // Names found taken by the copy itself though the probe saw nothing there (a dangling link).

@@ -541,6 +541,23 @@ TEST_F(FindAndFixTest, ANameTakenWhenTheCopyIsMadeMovesOnToTheNextNumber) {
   EXPECT_EQ(controls_.Boxes().size(), 1u);
 }
 
+TEST_F(FindAndFixTest, NoCopyGoesThroughALinkAtTheQuarantineFolder) {
+  sys_.PlatformId = kNT;
+  AddInfected(kSys + "\\evil.exe");
+  // A junction planted at the folder's name would carry the copy wherever it points, a
+  // start-up folder say.
+  app_.Dirs.insert(kQuarantine);
+  app_.Attributes[kQuarantine] = kFileAttributeDirectory | kFileAttributeReparsePoint;
+  controls_.Answers = {kIdOk};
+  form_.CmdFFix_Click();
+  EXPECT_TRUE(AppCalls("CopyFileA").empty());
+  EXPECT_TRUE(app_.Scheduled.empty());
+  EXPECT_EQ(controls_.Boxes().front().Text,
+            kSys + "\\evil.exe could not be copied to " + kQuarantine +
+                ": it is a link or junction, not a folder of its own. It was left in place and "
+                "will not be deleted.");
+}
+
 TEST_F(FindAndFixTest, WalksListsLongerThanSixteenBitCounters) {
   controls_.List().LogRows = false;
   constexpr int kRows = 32770;

@@ -373,6 +373,18 @@ left_in_place() {
     expect_eq "deletions scheduled" "$(pending_entries "$prefix")" ""
 }
 
+# A link planted at C:\!VorseFix (to a start-up folder, say) carries no copy: the file is left
+# in place as when the folder is a file, and nothing lands where the link points.
+link_folder_setup() {
+  cp "$samples/kern32.exe" "$1/drive_c/windows/system32/VorseLeft.exe"
+  mkdir -p "$1/drive_c/VorseStartup"
+  ln -s VorseStartup "$1/drive_c/!VorseFix"
+}
+link_folder() {
+  left_in_place "$1" || return 1
+  [ -z "$(ls -A "$1/drive_c/VorseStartup")" ] || fail "a copy went through the link"
+}
+
 # The 32-bit build on 64-bit Windows, where its system32 is syswow64: the infected Kern32.exe
 # there is scheduled by its real location, not the clean namesake in the real system32; and the
 # real system32, reached through Sysnative, is searched too.
@@ -407,6 +419,7 @@ scenario clean clean_system
 if [ "$arch" = win64 ]; then
   scenario hostile hostile_system
   scenario left-in-place left_in_place
+  scenario link-folder link_folder
   if wine_runs_32bit; then
     app_exe="$build/../windows-x86/src/app/VorseFix.exe" scenario wow64 wow64_32bit_build
   else

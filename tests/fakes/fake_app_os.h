@@ -131,10 +131,10 @@ public:
   std::map<std::string, DirectoryId> DirectoryIds;
 
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
-    if (!Files.count(Path))
+    if (!Files.count(Path) && !Dirs.count(Path))
       return static_cast<std::uint32_t>(-1);
     const auto it = Attributes.find(Path);
-    return it == Attributes.end() ? 0x20 : it->second;
+    return it != Attributes.end() ? it->second : Dirs.count(Path) ? 0x10 : 0x20;
   }
   std::int32_t SetFileAttributesA(const std::string &Path, std::uint32_t Value) override {
     Calls.push_back("SetFileAttributesA " + Path + " " + std::to_string(Value));
