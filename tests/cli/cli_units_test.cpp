@@ -283,6 +283,10 @@ TEST(QuotePathTest, QuotesOnlyWhatATerminalOrALineWouldMisread) {
       {"/x/\x1b[2J\\'\t\r\x7f.exe", "$'/x/\\x1b[2J\\\\\\'\\t\\r\\x7f.exe'"},
       // Written plainly, a name that starts like a quoted one could not be told from it.
       {"$'x'", "$'$\\'x\\''"},
+      // U+009B in UTF-8 is the one-character CSI to some terminals; U+00A0 is text.
+      {"/x/a\xC2\x9B"
+       "2Jb\xC2\xA0.exe",
+       "$'/x/a\\xc2\\x9b2Jb\xC2\xA0.exe'"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.path);
