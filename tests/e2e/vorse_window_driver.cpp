@@ -54,7 +54,9 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr int kCheckFailed = 1;
 constexpr wchar_t kRebootNotice[] = L"Reboot Notice";
-constexpr UINT kSendTimeoutMs = 5000;
+// Long enough for a loaded machine to schedule the window between its busy run's message
+// checks; a window that does not answer at all is still found out.
+constexpr UINT kSendTimeoutMs = 20000;
 constexpr DWORD kPollMs = 50;
 // Resource types by number: the headers spell them in the narrow form only.
 constexpr WORD kRtIcon = 3;
