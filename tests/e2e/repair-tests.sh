@@ -388,7 +388,7 @@ link_folder() {
 # The 32-bit build on 64-bit Windows, where its system32 is syswow64: the infected Kern32.exe
 # there is scheduled by its real location, not the clean namesake in the real system32; and the
 # real system32, reached through Sysnative, is searched too.
-wow64_setup() {
+wow64_32bit_build_setup() {
   local win="$1/drive_c/windows"
   mkdir -p "$win/syswow64/VorseT" "$win/system32/VorseT" "$win/system32/VorseN"
   cp "$samples/kern32.exe" "$win/syswow64/VorseT/Kern32.exe"
