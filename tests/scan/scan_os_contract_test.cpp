@@ -123,6 +123,18 @@ TEST_F(ScanOsContractTest, SearchReturnsEveryEntryAndMatchesPatternsWithoutRegar
   EXPECT_EQ(List(In("?.exe")), Names{"a.exe"});
 }
 
+TEST_F(ScanOsContractTest, ALargeDirectoryIsListedWholeAcrossTheSystemsBatches) {
+  // Far more entries than one read of the directory returns.
+  Names all;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name = "entry-with-a-long-name-to-fill-the-batch-" + std::to_string(i);
+    std::ofstream(tree_.Root() / "sub" / "deep" / name) << "x";
+    all.insert(name);
+  }
+  all.insert("c.EXE");
+  EXPECT_EQ(List(In("sub\\deep\\*")), all);
+}
+
 TEST_F(ScanOsContractTest, SearchesThatFindNothingCannotStart) {
   for (const char *pattern : {"*.zip", "missing\\*", "a.exe\\*", "sub\\deep\\*.txt"}) {
     SCOPED_TRACE(pattern);
