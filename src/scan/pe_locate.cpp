@@ -2,6 +2,7 @@
 #include "pe_locate.h"
 
 #include "byte_reader.h"
+#include "pe_format.h"
 
 #include <algorithm>
 #include <array>
@@ -21,23 +22,10 @@
 namespace vorse {
 namespace {
 
-// Fields of the published image structures, as offsets from the structure's start.
-constexpr std::uint16_t kDosMagic = 0x5A4D; // "MZ"
-constexpr std::uint64_t kDosNewHeaderField = 0x3C;
-constexpr std::uint32_t kPeSignature = 0x00004550; // "PE\0\0"
-constexpr std::uint64_t kFileHeaderSectionCount = 4 + 2;
-constexpr std::uint64_t kFileHeaderOptionalSize = 4 + 16;
-constexpr std::uint64_t kOptionalHeaderStart = 4 + 20;
-constexpr std::uint16_t kPe32Magic = 0x10B;
-constexpr std::uint16_t kPe32PlusMagic = 0x20B;
-constexpr std::uint64_t kPe32DirectoryCount = 92;
-constexpr std::uint64_t kPe32PlusDirectoryCount = 108;
+using namespace pe;
+
+// Fields of the resource structures, as offsets from the structure's start.
 constexpr std::uint32_t kResourceDirectoryIndex = 2;
-constexpr std::uint64_t kDataDirectorySize = 8;
-constexpr std::uint64_t kSectionHeaderSize = 40;
-constexpr std::uint64_t kSectionVirtualAddress = 12;
-constexpr std::uint64_t kSectionRawSize = 16;
-constexpr std::uint64_t kSectionRawOffset = 20;
 constexpr std::uint64_t kResourceDirectorySize = 16;
 constexpr std::uint64_t kResourceNamedCount = 12;
 constexpr std::uint64_t kResourceIdCount = 14;
@@ -123,12 +111,6 @@ private:
   Window<kNearWindowSize> recent_;
 };
 
-struct Section {
-  std::uint32_t virtualAddress = 0;
-  std::uint32_t rawSize = 0;
-  std::uint32_t rawOffset = 0;
-};
-
 struct ImageHeaders {
   std::uint32_t resourceRva = 0;
   std::vector<Section> sections;
@@ -190,16 +172,6 @@ std::optional<ImageHeaders> ReadHeaders(WindowedReader &Reader) {
                 *ReadU32(entries, at + kSectionRawSize), *ReadU32(entries, at + kSectionRawOffset)};
   }
   return headers;
-}
-
-/// Where the byte at \p Rva is stored in the file: in the first section whose raw data covers
-/// it, as the platform maps a file it reads as data. Nothing when no section covers it.
-std::optional<std::uint64_t> RvaToOffset(const ImageHeaders &Headers, std::uint32_t Rva) {
-  for (const Section &section : Headers.sections) {
-    if (Rva >= section.virtualAddress && Rva - section.virtualAddress < section.rawSize)
-      return std::uint64_t{section.rawOffset} + (Rva - section.virtualAddress);
-  }
-  return std::nullopt;
 }
 
 struct DirectoryEntry {
@@ -395,7 +367,7 @@ std::optional<std::vector<std::byte>> LocateVersionBlock(ByteSource &File) {
   const std::optional<ImageHeaders> headers = ReadHeaders(reader);
   if (!headers)
     return std::nullopt;
-  const std::optional<std::uint64_t> root = RvaToOffset(*headers, headers->resourceRva);
+  const std::optional<std::uint64_t> root = RvaToOffset(headers->sections, headers->resourceRva);
   if (!root)
     return std::nullopt;
 
@@ -423,7 +395,7 @@ std::optional<std::vector<std::byte>> LocateVersionBlock(ByteSource &File) {
       reader.Value<std::uint32_t>(*root + *dataEntry + kDataEntrySizeField);
   if (!dataRva || !dataSize || *dataSize == 0)
     return std::nullopt;
-  const std::optional<std::uint64_t> data = RvaToOffset(*headers, *dataRva);
+  const std::optional<std::uint64_t> data = RvaToOffset(headers->sections, *dataRva);
   // A block said to run past the end of the file is damaged, not merely long.
   if (!data || !RangeFits(reader.Size(), *data, *dataSize))
     return std::nullopt;

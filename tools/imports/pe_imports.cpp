@@ -2,6 +2,7 @@
 #include "pe_imports.h"
 
 #include "scan/byte_reader.h"
+#include "scan/pe_format.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,11 +10,8 @@
 namespace vorse::imports {
 namespace {
 
-constexpr std::uint64_t kDosNewHeaderField = 0x3C;
-constexpr std::uint32_t kPeSignature = 0x00004550; // "PE\0\0"
-constexpr std::uint64_t kOptionalHeaderStart = 4 + 20;
-constexpr std::uint16_t kPe32Magic = 0x10B;
-constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+using namespace pe;
+
 constexpr std::uint32_t kImportDirectory = 1;
 constexpr std::uint32_t kDelayImportDirectory = 13;
 constexpr std::uint64_t kDescriptorSize = 20;
@@ -21,12 +19,6 @@ constexpr std::uint64_t kDescriptorSize = 20;
 constexpr std::size_t kMaxDescriptors = 4096;
 constexpr std::size_t kMaxThunks = 65536;
 constexpr std::size_t kMaxNameLength = 4096;
-
-struct Section {
-  std::uint32_t VirtualAddress;
-  std::uint32_t RawSize;
-  std::uint32_t RawOffset;
-};
 
 class Reader {
 public:
@@ -37,9 +29,9 @@ public:
     if (!peOffset || U32(*peOffset, "PE signature") != kPeSignature)
       return Fail("not a PE file");
     ImportTable table;
-    const auto machine = U16(*peOffset + 4, "file header");
-    const auto sectionCount = U16(*peOffset + 6, "file header");
-    const auto optionalSize = U16(*peOffset + 20, "file header");
+    const auto machine = U16(*peOffset + kFileHeaderMachine, "file header");
+    const auto sectionCount = U16(*peOffset + kFileHeaderSectionCount, "file header");
+    const auto optionalSize = U16(*peOffset + kFileHeaderOptionalSize, "file header");
     const std::uint64_t optional = *peOffset + kOptionalHeaderStart;
     const auto magic = U16(optional, "optional header");
     if (!machine || !sectionCount || !optionalSize || !magic)
@@ -48,16 +40,18 @@ public:
     if (*magic != kPe32Magic && *magic != kPe32PlusMagic)
       return Fail("unknown optional header magic");
     wide_ = *magic == kPe32PlusMagic;
-    const std::uint64_t directories = optional + (wide_ ? 112 : 96);
-    const auto directoryCount = U32(directories - 4, "optional header");
+    const std::uint64_t countField =
+        optional + (wide_ ? kPe32PlusDirectoryCount : kPe32DirectoryCount);
+    const std::uint64_t directories = countField + 4;
+    const auto directoryCount = U32(countField, "optional header");
     if (!directoryCount)
       return std::nullopt;
     const std::uint64_t sectionTable = optional + *optionalSize;
     for (std::uint32_t i = 0; i < *sectionCount; ++i) {
-      const std::uint64_t at = sectionTable + 40ull * i;
-      const auto va = U32(at + 12, "section table");
-      const auto rawSize = U32(at + 16, "section table");
-      const auto rawOffset = U32(at + 20, "section table");
+      const std::uint64_t at = sectionTable + kSectionHeaderSize * i;
+      const auto va = U32(at + kSectionVirtualAddress, "section table");
+      const auto rawSize = U32(at + kSectionRawSize, "section table");
+      const auto rawOffset = U32(at + kSectionRawOffset, "section table");
       if (!va || !rawSize || !rawOffset)
         return std::nullopt;
       sections_.push_back({*va, *rawSize, *rawOffset});
@@ -65,7 +59,7 @@ public:
     const auto directory = [&](std::uint32_t Index) -> std::optional<std::uint32_t> {
       if (Index >= *directoryCount)
         return 0;
-      return U32(directories + 8ull * Index, "data directory");
+      return U32(directories + kDataDirectorySize * Index, "data directory");
     };
     const auto delay = directory(kDelayImportDirectory);
     const auto imports = directory(kImportDirectory);
@@ -97,11 +91,10 @@ private:
   }
   /// The file offset of \p Rva, when it lies in a section's bytes on disk.
   std::optional<std::uint64_t> OffsetOf(std::uint32_t Rva, const char *What) {
-    for (const Section &s : sections_)
-      if (Rva >= s.VirtualAddress && Rva - s.VirtualAddress < s.RawSize)
-        return std::uint64_t{s.RawOffset} + (Rva - s.VirtualAddress);
-    Fail(std::string(What) + " lies outside every section");
-    return std::nullopt;
+    const std::optional<std::uint64_t> offset = RvaToOffset(sections_, Rva);
+    if (!offset)
+      Fail(std::string(What) + " lies outside every section");
+    return offset;
   }
   std::optional<std::string> Text(std::uint32_t Rva, const char *What) {
     const auto at = OffsetOf(Rva, What);
