@@ -4,7 +4,7 @@
 # side with YARA running an equivalent rule and with a plain floor that only enumerates the
 # tree and reads the first 4 KiB of each *.exe. Checks that vorsescan and YARA report the same
 # files, then prints wall and CPU times and vorsescan's CPU ratio to the floor, taken from runs
-# of the two in interleaved pairs. A second floor also reads 1 KiB further into each program,
+# of them in interleaved rounds. A second floor also reads 1 KiB further into each program,
 # as reading a version resource past the headers takes: the rounds say what that read costs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -115,21 +115,21 @@ cpu_once() {
 
 # vorsescan and the two floors in interleaved rounds, so that all meet the same state of the
 # machine (other load, cache, frequency): a ratio is the median of the rounds' ratios.
-pairs=${VORSE_BENCH_PAIRS:-21}
-: >"$work/pairs"
-for _ in $(seq "$pairs"); do
+rounds=${VORSE_BENCH_ROUNDS:-21}
+: >"$work/rounds"
+for _ in $(seq "$rounds"); do
   echo "$(cpu_once "$release/src/cli/vorsescan" --quiet "$tree") $(cpu_once "$release/tools/bench/read_floor" "$tree") $(cpu_once "$release/tools/bench/read_floor" --second-read "$tree")" \
-    >>"$work/pairs"
+    >>"$work/rounds"
 done
 # The median ratio of column \$1 to column \$2 of the rounds.
 median_ratio() {
-  awk -v a="$1" -v b="$2" '$b > 0 { print $a / $b }' "$work/pairs" | sort -g |
+  awk -v a="$1" -v b="$2" '$b > 0 { print $a / $b }' "$work/rounds" | sort -g |
     awk '{ r[NR] = $1 } END { if (NR == 0) print "0.00"; else printf "%.2f", (NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2) }'
 }
 paired=$(median_ratio 1 2)
 paired_second=$(median_ratio 1 3)
 second_cost=$(median_ratio 3 2)
-pair_cpu=$(awk '{ v += $1; f += $2; s += $3 } END { printf "%.4f %.4f %.4f", v / NR, f / NR, s / NR }' "$work/pairs")
+round_cpu=$(awk '{ v += $1; f += $2; s += $3 } END { printf "%.4f %.4f %.4f", v / NR, f / NR, s / NR }' "$work/rounds")
 
 # Memory: one flat directory of 200,000 files (every tenth an *.exe, 500 of them programs)
 # against the tree above. The listing of a directory holds its names, so the flat one may
@@ -167,9 +167,9 @@ for tool in vorsescan yara floor; do
   printf '%-10s %8s %8s %14s\n' "$tool" "$(wall "$work/$tool.out")" "$(cpu "$work/$tool.out")" \
     "$(ratio "$(cpu "$work/$tool.out")" "$(cpu "$work/floor.out")")x"
 done
-echo "interleaved rounds: $pairs; mean cpu_s vorsescan $(echo "$pair_cpu" | cut -d' ' -f1), floor $(echo "$pair_cpu" | cut -d' ' -f2), floor with a second read $(echo "$pair_cpu" | cut -d' ' -f3)"
+echo "interleaved rounds: $rounds; mean cpu_s vorsescan $(echo "$round_cpu" | cut -d' ' -f1), floor $(echo "$round_cpu" | cut -d' ' -f2), floor with a second read $(echo "$round_cpu" | cut -d' ' -f3)"
 echo "median ratios: vorsescan ${paired}x the floor, ${paired_second}x the floor with a second read; that read alone ${second_cost}x the floor"
 echo "peak memory: vorsescan $peak_tree KiB on the tree, $peak_flat KiB on one directory of 200,000 files"
 echo "findings: vorsescan $(wc -l <"$work/vorsescan.sorted"), yara $(wc -l <"$work/yara.sorted"), same: $same"
-echo "result: bench: vorsescan cpu ${paired}x the floor, ${paired_second}x the floor with a second read (medians of $pairs interleaved rounds), yara $(ratio "$(cpu "$work/yara.out")" "$(cpu "$work/floor.out")")x, same findings: $same"
+echo "result: bench: vorsescan cpu ${paired}x the floor, ${paired_second}x the floor with a second read (medians of $rounds interleaved rounds), yara $(ratio "$(cpu "$work/yara.out")" "$(cpu "$work/floor.out")")x, same findings: $same"
 [ "$same" = yes ]
