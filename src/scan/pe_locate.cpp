@@ -6,17 +6,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <limits>
 
 #ifdef _WIN32
 #include <fstream>
 #else
+#include "file_source_posix.h"
 #include "sysutil/posix_file.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace vorse {
@@ -283,63 +278,6 @@ public:
 
 private:
   std::ifstream stream_;
-  std::uint64_t size_ = 0;
-};
-
-#else
-
-/// A file read with pread, which needs no seek and no buffer of its own. Only a regular file
-/// shows any bytes: anything else (a named pipe, a device, a directory) reads as empty.
-class FileSource : public ByteSource {
-public:
-  // O_NONBLOCK: opening a named pipe with no writer, or some devices, would otherwise wait
-  // forever, and a tree can hold one under any name. It changes nothing for regular files.
-  // A file the listing called regular is taken as one without asking the system again: should a
-  // named pipe have taken its place since, it is opened without waiting and pread refuses it.
-  // Its length is then learnt from the reads themselves.
-  FileSource(int Dir, const char *Name, bool ListedRegular)
-      : fd_(openat(Dir, Name,
-                   O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
-                       (ListedRegular ? O_NOFOLLOW : 0))) {
-    if (!fd_ || ListedRegular) {
-      size_ = fd_ ? kUnknownSize : 0;
-      return;
-    }
-    struct stat status {};
-    if (fstat(fd_.get(), &status) == 0 && S_ISREG(status.st_mode))
-      size_ = static_cast<std::uint64_t>(status.st_size);
-  }
-  bool IsOpen() const { return static_cast<bool>(fd_); }
-  std::uint64_t Size() const override { return size_; }
-  bool Read(std::uint64_t Offset, std::span<std::byte> Out) override {
-    return RangeFits(size_, Offset, Out.size()) && ReadUpTo(Offset, Out) == Out.size();
-  }
-  std::size_t ReadUpTo(std::uint64_t Offset, std::span<std::byte> Out) override {
-    if (Offset >= size_)
-      return 0;
-    Out = Out.first(static_cast<std::size_t>(std::min<std::uint64_t>(Out.size(), size_ - Offset)));
-    std::size_t done = 0;
-    while (done < Out.size()) {
-      const ssize_t got =
-          pread(fd_.get(), Out.data() + done, Out.size() - done, static_cast<off_t>(Offset + done));
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got < 0)
-        break;
-      // The end of the file: from now on its length is known.
-      if (got == 0) {
-        size_ = Offset + done;
-        break;
-      }
-      done += static_cast<std::size_t>(got);
-    }
-    return done;
-  }
-
-private:
-  static constexpr std::uint64_t kUnknownSize = std::numeric_limits<std::int64_t>::max();
-
-  ScopedFd fd_;
   std::uint64_t size_ = 0;
 };
 
