@@ -3,7 +3,7 @@
 # is present, so it is cheap to call before every build.
 set -euo pipefail
 
-packages=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libssl-dev
+packages=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libssl-dev liburing-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth imagemagick yara

@@ -14,6 +14,13 @@
 // directory, held open from the walk's root down, never by the full path. So no depth of tree
 // and no length of path hides an entry, and below the first directory searched no link is
 // followed into another directory, even one swapped in after the listing.
+//
+// Reading: a file that a search has just handed out as regular is read in a batch with the
+// regular files matching the search that follow it (batched_version_reads.h), so that each round
+// of the batch costs one call into the system instead of one a file; the rest of the batch take
+// their outcome from it as the search reaches them. Any other file, and every file where the
+// system gives no io_uring, is read alone.
+#include "batched_version_reads.h"
 #include "pe_locate.h"
 #include "scan_os.h"
 #include "sysutil/posix_file.h"
@@ -31,6 +38,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -393,6 +401,9 @@ private:
     std::size_t next = 0;
     /// The entry last handed out, while the search has not reached its end.
     std::size_t returned = kNoEntry;
+    /// The outcomes of the latest batch of reads, by entry, in the listing's order.
+    std::vector<std::pair<std::size_t, std::optional<BatchedVersionReads::Outcome>>> ahead{};
+    std::size_t aheadNext = 0;
   };
   struct LastBlock {
     std::string fileName;
@@ -446,20 +457,68 @@ private:
     return AttributesOfType(type);
   }
 
-  /// The enumeration's type of \p Path where \p Path is the entry that the latest search step
-  /// has just handed out: the file search asks for exactly that entry's attributes next, and
-  /// reads it next when it matches. DT_UNKNOWN for any other path. The caller holds the lock.
-  unsigned char ListedType(const std::string &Path) const {
+  /// The search whose latest step handed out \p Path as its entry: the file search asks for
+  /// exactly that entry's attributes next, and reads it next when it matches. Null for any other
+  /// path. The caller holds the lock.
+  Search *ReturnedBy(const std::string &Path) {
     const auto it = searches_.find(current_);
     if (it == searches_.end() || it->second.returned == kNoEntry)
+      return nullptr;
+    Search &search = it->second;
+    const std::string_view name = search.listing.Name(search.listing.entries[search.returned]);
+    const std::string &dir = search.listing.dir;
+    if (Path.size() != dir.size() + name.size() || !Path.starts_with(dir) || !Path.ends_with(name))
+      return nullptr;
+    return &search;
+  }
+
+  /// The enumeration's type of \p Path where a search has just handed it out (ReturnedBy);
+  /// DT_UNKNOWN for any other path. The caller holds the lock.
+  unsigned char ListedType(const std::string &Path) {
+    const Search *search = ReturnedBy(Path);
+    if (search == nullptr)
       return DT_UNKNOWN;
-    const Listing &listing = it->second.listing;
-    const Listing::Entry &entry = listing.entries[it->second.returned];
-    const std::string_view name = listing.Name(entry);
-    if (Path.size() != listing.dir.size() + name.size() || !Path.starts_with(listing.dir) ||
-        !Path.ends_with(name))
-      return DT_UNKNOWN;
-    return entry.type;
+    return search->listing.entries[search->returned].type;
+  }
+
+  /// The outcome of reading \p FileName in a batch with the entries after it, where a search
+  /// has just handed it out as a regular file. The first such entry of a batch reads the
+  /// batch; the others take their outcome from it. Nothing where there is no batch or it could
+  /// not open the file: the file is then read alone. The caller holds the lock.
+  std::optional<BatchedVersionReads::Outcome> BatchedOutcome(const std::string &FileName, int Dir) {
+    Search *search = ReturnedBy(FileName);
+    if (search == nullptr || search->listing.entries[search->returned].type != DT_REG || !batches_)
+      return std::nullopt;
+    auto &ahead = search->ahead;
+    std::size_t &next = search->aheadNext;
+    while (next < ahead.size() && ahead[next].first < search->returned)
+      ++next;
+    if (next == ahead.size())
+      ReadBatch(*search, Dir);
+    if (next == ahead.size() || ahead[next].first != search->returned)
+      return std::nullopt;
+    return std::move(ahead[next++].second);
+  }
+
+  /// Reads, in one batch, the entry \p Of handed out last and the regular files matching its
+  /// pattern that follow it, as far as a batch takes.
+  void ReadBatch(Search &Of, int Dir) {
+    std::vector<std::size_t> entries;
+    std::vector<std::string> names;
+    const Listing &listing = Of.listing;
+    for (std::size_t i = Of.returned;
+         i < listing.entries.size() && entries.size() < BatchedVersionReads::kMaxFiles; ++i) {
+      const Listing::Entry &entry = listing.entries[i];
+      if (entry.type != DT_REG || !WildcardMatch(Of.pattern, listing.Name(entry)))
+        continue;
+      entries.push_back(i);
+      names.push_back(ToPosixForm(listing.Name(entry)));
+    }
+    std::vector<std::optional<BatchedVersionReads::Outcome>> outcomes = batches_->Read(Dir, names);
+    Of.ahead.clear();
+    Of.aheadNext = 0;
+    for (std::size_t k = 0; k < entries.size(); ++k)
+      Of.ahead.emplace_back(entries[k], std::move(outcomes[k]));
   }
 
   /// The version block of \p FileName; errno tells why there is none.
@@ -469,6 +528,10 @@ private:
     const int dir = chain_.Open(posix.Dir());
     if (dir < 0)
       return std::nullopt;
+    if (std::optional<BatchedVersionReads::Outcome> batched = BatchedOutcome(FileName, dir)) {
+      errno = batched->error;
+      return std::move(batched->block);
+    }
     errno = 0;
     std::optional<std::vector<std::byte>> block =
         ReadVersionBlockAt(dir, posix.Name(), ListedType(FileName) == DT_REG);
@@ -497,6 +560,8 @@ private:
   bool lastComplete_ = false;
   std::optional<LastBlock> lastBlock_;
   DirectoryChain chain_;
+  /// Null where the system gives no io_uring: every file is then read alone.
+  std::unique_ptr<BatchedVersionReads> batches_ = BatchedVersionReads::Create();
 };
 
 } // namespace

@@ -135,6 +135,45 @@ TEST_F(ScanOsContractTest, ALargeDirectoryIsListedWholeAcrossTheSystemsBatches) 
   EXPECT_EQ(List(In("sub\\deep\\*")), all);
 }
 
+TEST_F(ScanOsContractTest, EachProgramOfAFullDirectoryReadsAsItselfWhicheverAreRead) {
+  // More programs than are read in one go, among other files; read as a search hands them out,
+  // skipping some, and once out of turn.
+  fs::create_directories(tree_.Root() / "many" / "s.exe");
+  std::ofstream(tree_.Root() / "many" / "x.exe") << "not a program";
+  for (int i = 0; i < 70; ++i) {
+    const std::u16string name = u"P" + std::u16string(1, static_cast<char16_t>(u'0' + i / 10)) +
+                                static_cast<char16_t>(u'0' + i % 10);
+    const std::vector<std::byte> program =
+        pe_image::PeImage(pe_image::VersionBlock({{u"InternalName", name}}));
+    std::ofstream(tree_.Root() / "many" / ("p" + std::to_string(100 + i) + ".exe"),
+                  std::ios::binary)
+        .write(reinterpret_cast<const char *>(program.data()),
+               static_cast<std::streamsize>(program.size()));
+    std::ofstream(tree_.Root() / "many" / ("d" + std::to_string(i) + ".dll")) << "x";
+  }
+  const auto expected = [](const std::string &Name) -> std::optional<VersionEntries> {
+    if (Name.size() != 8 || Name[0] != 'p')
+      return std::nullopt;
+    return VersionEntries{u"InternalName: P" + std::u16string(Name.begin() + 2, Name.begin() + 4)};
+  };
+  FindData data;
+  const FindHandle handle = os_.FindFirstFileA(In("many\\*.exe"), data);
+  ASSERT_NE(handle, kInvalidFindHandle);
+  int returned = 0;
+  do {
+    const std::string name(RecordName(data));
+    if (++returned % 3 == 1)
+      continue;
+    SCOPED_TRACE(name);
+    EXPECT_EQ(GetFileVersionData(os_, In("many\\" + name)), expected(name));
+    if (returned == 40) {
+      EXPECT_EQ(GetFileVersionData(os_, In("many\\p105.exe")), expected("p105.exe"));
+    }
+  } while (os_.FindNextFileA(handle, data) != 0);
+  EXPECT_NE(os_.FindClose(handle), 0);
+  EXPECT_EQ(returned, 72);
+}
+
 TEST_F(ScanOsContractTest, SearchesThatFindNothingCannotStart) {
   for (const char *pattern : {"*.zip", "missing\\*", "a.exe\\*", "sub\\deep\\*.txt"}) {
     SCOPED_TRACE(pattern);

@@ -1,0 +1,126 @@
+// Reading files in batches against reading each alone: the same outcome for every file, whatever
+// its bytes, its length or its kind, and no wait on a named pipe.
+#include "fakes/pe_image.h"
+#include "fakes/scoped_temp_dir.h"
+#include "samples/sample_path.h"
+#include "scan/batched_version_reads.h"
+#include "scan/pe_locate.h"
+#include "sysutil/posix_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace vorse {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::byte>;
+
+class BatchedVersionReadsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    batches_ = BatchedVersionReads::Create();
+    if (!batches_)
+      GTEST_SKIP() << "this system gives the process no io_uring";
+    dir_ = ScopedFd(open(tree_.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(dir_);
+  }
+
+  void Write(const std::string &Name, const Bytes &Content) {
+    std::ofstream(tree_.Root() / Name, std::ios::binary)
+        .write(reinterpret_cast<const char *>(Content.data()),
+               static_cast<std::streamsize>(Content.size()));
+    names_.push_back(Name);
+  }
+
+  /// Reads every file written, in batches, and checks each outcome against the file read alone.
+  void ExpectSameAsAlone() {
+    for (std::size_t first = 0; first < names_.size(); first += BatchedVersionReads::kMaxFiles) {
+      const std::span<const std::string> batch = std::span(names_).subspan(
+          first, std::min(BatchedVersionReads::kMaxFiles, names_.size() - first));
+      const std::vector<std::optional<BatchedVersionReads::Outcome>> outcomes =
+          batches_->Read(dir_.get(), batch);
+      ASSERT_EQ(outcomes.size(), batch.size());
+      for (std::size_t i = 0; i < batch.size(); ++i) {
+        SCOPED_TRACE(batch[i]);
+        errno = 0;
+        const std::optional<Bytes> alone = ReadVersionBlockAt(dir_.get(), batch[i].c_str(), true);
+        const int aloneError = alone ? 0 : errno != 0 ? errno : ENODATA;
+        // A file the batch could not open is read alone by its caller.
+        if (!outcomes[i]) {
+          EXPECT_FALSE(alone);
+          EXPECT_NE(aloneError, ENODATA);
+          continue;
+        }
+        EXPECT_EQ(outcomes[i]->block, alone);
+        EXPECT_EQ(outcomes[i]->error, aloneError);
+      }
+    }
+  }
+
+  test::ScopedTempDir tree_{"vorse-batch-"};
+  ScopedFd dir_;
+  std::unique_ptr<BatchedVersionReads> batches_;
+  std::vector<std::string> names_;
+};
+
+Bytes FileBytes(const std::string &Path) {
+  std::ifstream file(Path, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const auto *data = reinterpret_cast<const std::byte *>(text.data());
+  return Bytes(data, data + text.size());
+}
+
+TEST_F(BatchedVersionReadsTest, EverySampleAndEveryCutOfItReadsAsAlone) {
+  std::vector<Bytes> programs;
+  for (const auto &entry : fs::directory_iterator(fs::path(test::SamplePath("")))) {
+    if (entry.path().extension() == ".exe")
+      programs.push_back(FileBytes(entry.path().string()));
+  }
+  ASSERT_FALSE(programs.empty());
+  // A block far past the headers, as long as a block can be: read in a round of its own.
+  const Bytes far = pe_image::PeImage(pe_image::VersionBlock(
+      {{u"InternalName", u"Kern32"}, {u"Comments", std::u16string(30000, u'c')}}));
+  programs.push_back(far);
+  int n = 0;
+  for (const Bytes &program : programs) {
+    for (const std::size_t cut :
+         {program.size(), program.size() - 1, program.size() / 2, std::size_t{4097},
+          std::size_t{4096}, std::size_t{4095}, std::size_t{64}, std::size_t{0}}) {
+      if (cut <= program.size())
+        Write("p" + std::to_string(n++) + ".exe", Bytes(program.begin(), program.begin() + cut));
+    }
+  }
+  // More sections than the batch reads ahead: that table is read alone.
+  Bytes sections = programs.front();
+  sections.resize(3 << 20);
+  const std::uint32_t pe = std::to_integer<std::uint32_t>(sections[0x3C]) |
+                           std::to_integer<std::uint32_t>(sections[0x3D]) << 8;
+  sections[pe + 6] = sections[pe + 7] = std::byte{0xFF};
+  Write("sections.exe", sections);
+  ExpectSameAsAlone();
+}
+
+TEST_F(BatchedVersionReadsTest, PipesLinksAndMissingFilesReadAsAloneWithoutWaiting) {
+  ASSERT_EQ(mkfifo((tree_.Root() / "no-writer.exe").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((tree_.Root() / "idle-writer.exe").c_str(), 0600), 0);
+  // A writer that holds the pipe open and never writes: a read that waited would never end.
+  const ScopedFd reader(open((tree_.Root() / "idle-writer.exe").c_str(), O_RDONLY | O_NONBLOCK));
+  const ScopedFd writer(open((tree_.Root() / "idle-writer.exe").c_str(), O_WRONLY | O_NONBLOCK));
+  ASSERT_TRUE(writer);
+  fs::create_symlink(test::SamplePath("kern32.exe"), tree_.Root() / "link.exe");
+  Write("empty.exe", {});
+  names_.insert(names_.end(), {"no-writer.exe", "idle-writer.exe", "link.exe", "missing.exe"});
+  ExpectSameAsAlone();
+}
+
+} // namespace
+} // namespace vorse
