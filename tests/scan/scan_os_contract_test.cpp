@@ -140,22 +140,24 @@ TEST_F(ScanOsContractTest, EachProgramOfAFullDirectoryReadsAsItselfWhicheverAreR
   // skipping some, and once out of turn.
   fs::create_directories(tree_.Root() / "many" / "s.exe");
   std::ofstream(tree_.Root() / "many" / "x.exe") << "not a program";
-  for (int i = 0; i < 70; ++i) {
-    const std::u16string name = u"P" + std::u16string(1, static_cast<char16_t>(u'0' + i / 10)) +
-                                static_cast<char16_t>(u'0' + i % 10);
-    const std::vector<std::byte> program =
-        pe_image::PeImage(pe_image::VersionBlock({{u"InternalName", name}}));
-    std::ofstream(tree_.Root() / "many" / ("p" + std::to_string(100 + i) + ".exe"),
-                  std::ios::binary)
+  // Program 1NN holds the internal name 1NN; the other entries hold none.
+  for (int i = 100; i < 170; ++i) {
+    const std::string number = std::to_string(i);
+    const std::vector<std::byte> program = pe_image::PeImage(
+        pe_image::VersionBlock({{u"InternalName", std::u16string(number.begin(), number.end())}}));
+    std::ofstream(tree_.Root() / "many" / (number + ".exe"), std::ios::binary)
         .write(reinterpret_cast<const char *>(program.data()),
                static_cast<std::streamsize>(program.size()));
-    std::ofstream(tree_.Root() / "many" / ("d" + std::to_string(i) + ".dll")) << "x";
+    std::ofstream(tree_.Root() / "many" / (number + ".dll")) << "x";
   }
   const auto expected = [](const std::string &Name) -> std::optional<VersionEntries> {
-    if (Name.size() != 8 || Name[0] != 'p')
+    if (Name.size() != 7 || Name[0] != '1')
       return std::nullopt;
-    return VersionEntries{u"InternalName: P" + std::u16string(Name.begin() + 2, Name.begin() + 4)};
+    std::u16string entry = u"InternalName: ";
+    entry.append(Name.begin(), Name.begin() + 3);
+    return VersionEntries{entry};
   };
+  const auto in = [&](const std::string &Name) { return In("many\\").append(Name); };
   FindData data;
   const FindHandle handle = os_.FindFirstFileA(In("many\\*.exe"), data);
   ASSERT_NE(handle, kInvalidFindHandle);
@@ -165,9 +167,9 @@ TEST_F(ScanOsContractTest, EachProgramOfAFullDirectoryReadsAsItselfWhicheverAreR
     if (++returned % 3 == 1)
       continue;
     SCOPED_TRACE(name);
-    EXPECT_EQ(GetFileVersionData(os_, In("many\\" + name)), expected(name));
+    EXPECT_EQ(GetFileVersionData(os_, in(name)), expected(name));
     if (returned == 40) {
-      EXPECT_EQ(GetFileVersionData(os_, In("many\\p105.exe")), expected("p105.exe"));
+      EXPECT_EQ(GetFileVersionData(os_, in("105.exe")), expected("105.exe"));
     }
   } while (os_.FindNextFileA(handle, data) != 0);
   EXPECT_NE(os_.FindClose(handle), 0);
