@@ -123,16 +123,19 @@ BatchedVersionReads::Read(int Dir, std::span<const std::string> Names) {
       if (file.alone)
         continue;
       file.bytesAhead += missed.length;
-      file.ahead.reads.push_back({missed.offset, std::vector<std::byte>(missed.length)});
+      // Not cleared: the read fills what is used of it.
+      file.ahead.reads.push_back({missed.offset,
+                                  std::make_unique_for_overwrite<std::byte[]>(missed.length),
+                                  missed.length});
       asking.push_back(i);
     }
     if (asking.empty())
       break;
     const std::vector<int> got = ring_->Run(asking.size(), [&](std::size_t I, io_uring_sqe *Sqe) {
       File &file = files[asking[I]];
-      std::vector<std::byte> &into = file.ahead.reads.back().bytes;
-      io_uring_prep_read(Sqe, file.fd, into.data(), static_cast<unsigned>(into.size()),
-                         file.ahead.reads.back().offset);
+      const ReadsAhead::Read &into = file.ahead.reads.back();
+      io_uring_prep_read(Sqe, file.fd, into.data.get(), static_cast<unsigned>(into.length),
+                         into.offset);
       // Never waits: not for the disk, and not for a named pipe that took a file's place
       // since its listing. Those reads fail at once and the file is read alone.
       Sqe->rw_flags = RWF_NOWAIT;
@@ -146,7 +149,7 @@ BatchedVersionReads::Read(int Dir, std::span<const std::string> Names) {
         file.ahead.reads.pop_back();
         file.alone = true;
       } else {
-        file.ahead.reads.back().bytes.resize(static_cast<std::size_t>(got[k]));
+        file.ahead.reads.back().length = static_cast<std::size_t>(got[k]);
       }
     }
   }

@@ -60,8 +60,8 @@ std::size_t FileSource::ReadUpTo(std::uint64_t Offset, std::span<std::byte> Out)
 ssize_t FileSource::ReadOnce(std::uint64_t Offset, std::span<std::byte> Out) {
   if (ahead_ != nullptr) {
     if (const ReadsAhead::Read *made = ahead_->At(Offset)) {
-      const std::size_t count = std::min(made->bytes.size(), Out.size());
-      std::memcpy(Out.data(), made->bytes.data(), count);
+      const std::size_t count = std::min(made->length, Out.size());
+      std::memcpy(Out.data(), made->data.get(), count);
       return static_cast<ssize_t>(count);
     }
     if (ahead_->onlyThese) {

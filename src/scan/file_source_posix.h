@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -21,9 +22,11 @@ namespace vorse {
 struct ReadsAhead {
   struct Read {
     std::uint64_t offset;
-    /// What the system returned for a read at offset: fewer bytes than were asked for where
-    /// the file ended or the read stopped short, none at the end of the file.
-    std::vector<std::byte> bytes;
+    /// What the system returned for a read at offset, in the first length bytes of data: fewer
+    /// bytes than were asked for where the file ended or the read stopped short, none at the
+    /// end of the file. The rest of data is not set: a batch fills it, and so never clears it.
+    std::unique_ptr<std::byte[]> data;
+    std::size_t length;
   };
   struct Range {
     std::uint64_t offset;
