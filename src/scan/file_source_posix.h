@@ -24,7 +24,8 @@ struct ReadsAhead {
     std::uint64_t offset;
     /// What the system returned for a read at offset, in the first length bytes of data: fewer
     /// bytes than were asked for where the file ended or the read stopped short, none at the
-    /// end of the file. The rest of data is not set: a batch fills it, and so never clears it.
+    /// end of the file. Past length, data holds nothing meaningful: it is made uncleared, for the
+    /// system to fill.
     std::unique_ptr<std::byte[]> data;
     std::size_t length;
   };
