@@ -17,6 +17,9 @@ inline constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
 /// The bit of a link or junction (FILE_ATTRIBUTE_REPARSE_POINT).
 inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;
 
+/// What HoldFolder returns when it holds nothing (INVALID_HANDLE_VALUE).
+inline constexpr std::intptr_t kNoFolderHold = -1;
+
 /// MoveFileExA flag: delay the move (here, the deletion) until the next start of Windows.
 inline constexpr std::uint32_t kMoveFileDelayUntilReboot = 4;
 
@@ -60,6 +63,13 @@ public:
   /// Why the last failed call of this thread failed, for reports that name the reason.
   virtual std::error_code LastError() = 0;
 
+  /// Opens the folder \p Path, or the link or junction standing at its name, without following
+  /// it, and shares everything but deletion (CreateFileA with FILE_FLAG_BACKUP_SEMANTICS and
+  /// FILE_FLAG_OPEN_REPARSE_POINT): until ReleaseFolder, nothing can delete or rename what the
+  /// name stands for, so nothing else can take the name. kNoFolderHold where it cannot be
+  /// opened; the 9x family opens no folders.
+  virtual std::intptr_t HoldFolder(const std::string &Path) = 0;
+  virtual void ReleaseFolder(std::intptr_t Hold) = 0;
   /// kInvalidFileAttributes when the entry cannot be examined.
   virtual std::uint32_t GetFileAttributesA(const std::string &Path) = 0;
   virtual std::int32_t SetFileAttributesA(const std::string &Path, std::uint32_t Attributes) = 0;

@@ -111,6 +111,12 @@ public:
   }
   std::error_code LastError() override { return {errno, std::generic_category()}; }
 
+  // POSIX keeps no name from being renamed while it is open: the descriptor only stands in for
+  // the hold.
+  std::intptr_t HoldFolder(const std::string &Path) override {
+    return ::open(Path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  void ReleaseFolder(std::intptr_t Hold) override { ::close(static_cast<int>(Hold)); }
   // A file without any write permission stands for a read-only one.
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
     struct stat own;

@@ -102,6 +102,14 @@ public:
   }
   std::error_code LastError() override { return win32::LastError(); }
 
+  std::intptr_t HoldFolder(const std::string &Path) override {
+    // Listing access, since a handle with none of the data accesses takes no part in the
+    // sharing checks, and would let a rename through.
+    return reinterpret_cast<std::intptr_t>(::CreateFileA(
+        Path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  }
+  void ReleaseFolder(std::intptr_t Hold) override { ::CloseHandle(reinterpret_cast<HANDLE>(Hold)); }
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
     return ::GetFileAttributesA(Path.c_str());
   }

@@ -88,6 +88,23 @@ void ClearReadOnly(AppOs &App, const std::string &Path, QuarantineOutcome &Outco
                     ". It may stay after the restart.";
 }
 
+/// Holds a folder's name to what it stands for now (AppOs::HoldFolder) for as long as it lives.
+/// Where the folder cannot be held, nothing is.
+class FolderHold {
+public:
+  FolderHold(AppOs &App, const std::string &Path) : app_(App), hold_(App.HoldFolder(Path)) {}
+  FolderHold(const FolderHold &) = delete;
+  FolderHold &operator=(const FolderHold &) = delete;
+  ~FolderHold() {
+    if (hold_ != kNoFolderHold)
+      app_.ReleaseFolder(hold_);
+  }
+
+private:
+  AppOs &app_;
+  std::intptr_t hold_;
+};
+
 } // namespace
 
 std::string Trim(std::string_view Text) {
@@ -133,7 +150,9 @@ QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &
   // Fails when the folder is there from an earlier run, which is just as good.
   App.CreateDirectoryExA(File.Drive, folder);
   // A link or junction planted at the folder's name would carry the copies wherever it points,
-  // a start-up folder say: no copy goes through one.
+  // a start-up folder say: no copy goes through one. The name is held from before the check
+  // until the copy is made, so it cannot be given to a link in between.
+  const FolderHold hold(App, folder);
   const std::uint32_t folderAttributes = App.GetFileAttributesA(folder);
   if (folderAttributes != kInvalidFileAttributes &&
       (folderAttributes & kFileAttributeReparsePoint) != 0)

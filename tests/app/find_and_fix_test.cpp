@@ -558,6 +558,21 @@ TEST_F(FindAndFixTest, NoCopyGoesThroughALinkAtTheQuarantineFolder) {
                 "will not be deleted.");
 }
 
+TEST_F(FindAndFixTest, TheQuarantineFolderIsHeldFromItsCheckUntilTheCopyIsMade) {
+  AddInfected(kSys + "\\evil.exe");
+  controls_.Answers = {kIdCancel};
+  form_.CmdFFix_Click();
+  std::vector<std::string> calls;
+  for (const std::string &call : app_.Calls) {
+    if (call.find("Folder ") != std::string::npos || call.starts_with("CopyFileA"))
+      calls.push_back(call);
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"HoldFolder " + kQuarantine,
+                                             "CopyFileA " + kSys + "\\evil.exe " + kQuarantine +
+                                                 "\\evil.exe 1",
+                                             "ReleaseFolder " + kQuarantine}));
+}
+
 TEST_F(FindAndFixTest, WalksListsLongerThanSixteenBitCounters) {
   controls_.List().LogRows = false;
   constexpr int kRows = 32770;

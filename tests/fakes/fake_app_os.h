@@ -130,6 +130,16 @@ public:
   std::set<std::string> HiddenTaken;
   std::map<std::string, DirectoryId> DirectoryIds;
 
+  std::intptr_t HoldFolder(const std::string &Path) override {
+    Calls.push_back("HoldFolder " + Path);
+    if (!Dirs.count(Path))
+      return kNoFolderHold;
+    held_.push_back(Path);
+    return static_cast<std::intptr_t>(held_.size() - 1);
+  }
+  void ReleaseFolder(std::intptr_t Hold) override {
+    Calls.push_back("ReleaseFolder " + held_.at(static_cast<std::size_t>(Hold)));
+  }
   std::uint32_t GetFileAttributesA(const std::string &Path) override {
     if (!Files.count(Path) && !Dirs.count(Path))
       return static_cast<std::uint32_t>(-1);
@@ -160,6 +170,9 @@ public:
   std::size_t ChunkReads = 0;
 
 private:
+  /// The folders held, by hold.
+  std::vector<std::string> held_;
+
   std::int32_t Fail(int Error) {
     lastError_ = Error;
     return 0;
