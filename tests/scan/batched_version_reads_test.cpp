@@ -42,17 +42,20 @@ protected:
   }
 
   /// Reads every file written, in batches, and checks each outcome against the file read alone.
-  void ExpectSameAsAlone() {
-    for (std::size_t first = 0; first < names_.size(); first += BatchedVersionReads::kMaxFiles) {
-      const std::span<const std::string> batch = std::span(names_).subspan(
-          first, std::min(BatchedVersionReads::kMaxFiles, names_.size() - first));
+  void ExpectSameAsAlone() { ExpectSameAsAlone(dir_.get(), names_); }
+
+  /// Reads \p Names of the directory open as \p Dir likewise.
+  void ExpectSameAsAlone(int Dir, const std::vector<std::string> &Names) {
+    for (std::size_t first = 0; first < Names.size(); first += BatchedVersionReads::kMaxFiles) {
+      const std::span<const std::string> batch = std::span(Names).subspan(
+          first, std::min(BatchedVersionReads::kMaxFiles, Names.size() - first));
       const std::vector<std::optional<BatchedVersionReads::Outcome>> outcomes =
-          batches_->Read(dir_.get(), batch);
+          batches_->Read(Dir, batch);
       ASSERT_EQ(outcomes.size(), batch.size());
       for (std::size_t i = 0; i < batch.size(); ++i) {
         SCOPED_TRACE(batch[i]);
         errno = 0;
-        const std::optional<Bytes> alone = ReadVersionBlockAt(dir_.get(), batch[i].c_str(), true);
+        const std::optional<Bytes> alone = ReadVersionBlockAt(Dir, batch[i].c_str(), true);
         const int aloneError = alone ? 0 : errno != 0 ? errno : ENODATA;
         // A file the batch could not open is read alone by its caller.
         if (!outcomes[i]) {
@@ -120,6 +123,26 @@ TEST_F(BatchedVersionReadsTest, PipesLinksAndMissingFilesReadAsAloneWithoutWaiti
   Write("empty.exe", {});
   names_.insert(names_.end(), {"no-writer.exe", "idle-writer.exe", "link.exe", "missing.exe"});
   ExpectSameAsAlone();
+}
+
+TEST_F(BatchedVersionReadsTest, EveryWindowsLibraryOfWineReadsAsAlone) {
+  // Real programs of every shape, where Debian's wine packages put them.
+  std::size_t files = 0;
+  for (const char *dir : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
+                          "/usr/lib/i386-linux-gnu/wine/i386-windows"}) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator(dir, error)) {
+      if (entry.is_regular_file() && !entry.is_symlink())
+        names.push_back(entry.path().filename().string());
+    }
+    const ScopedFd fd(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd)
+      ExpectSameAsAlone(fd.get(), names);
+    files += names.size();
+  }
+  if (files == 0)
+    GTEST_SKIP() << "Wine's Windows libraries are not installed";
 }
 
 } // namespace
