@@ -32,6 +32,19 @@ struct File {
   std::optional<BatchedVersionReads::Outcome> outcome;
 };
 
+/// The walk of \p Of over the reads made ahead, and over its own reads for the rest unless
+/// \p OnlyAhead. Where it lacked a read made ahead (Of.ahead.missed then says which), its
+/// outcome stands for nothing.
+BatchedVersionReads::Outcome Walk(File &Of, bool OnlyAhead) {
+  Of.ahead.onlyThese = OnlyAhead;
+  Of.ahead.missed.reset();
+  FileSource source(Of.fd, Of.ahead);
+  errno = 0;
+  std::optional<std::vector<std::byte>> block = LocateVersionBlock(source);
+  const int error = block ? 0 : errno;
+  return {std::move(block), error};
+}
+
 } // namespace
 
 struct BatchedVersionReads::Ring {
@@ -109,13 +122,9 @@ BatchedVersionReads::Read(int Dir, std::span<const std::string> Names) {
       File &file = files[i];
       if (file.outcome || file.alone)
         continue;
-      file.ahead.onlyThese = true;
-      file.ahead.missed.reset();
-      FileSource source(file.fd, file.ahead);
-      std::optional<std::vector<std::byte>> block = LocateVersionBlock(source);
+      Outcome outcome = Walk(file, true);
       if (!file.ahead.missed) {
-        const int error = block ? 0 : ENODATA;
-        file.outcome = Outcome{std::move(block), error};
+        file.outcome = std::move(outcome);
         continue;
       }
       const ReadsAhead::Range missed = *file.ahead.missed;
@@ -158,15 +167,7 @@ BatchedVersionReads::Read(int Dir, std::span<const std::string> Names) {
   std::vector<std::optional<Outcome>> outcomes(files.size());
   for (const std::size_t i : open) {
     File &file = files[i];
-    if (!file.outcome) {
-      file.ahead.onlyThese = false;
-      FileSource source(file.fd, file.ahead);
-      errno = 0;
-      std::optional<std::vector<std::byte>> block = LocateVersionBlock(source);
-      const int error = block ? 0 : errno != 0 ? errno : ENODATA;
-      file.outcome = Outcome{std::move(block), error};
-    }
-    outcomes[i] = std::move(file.outcome);
+    outcomes[i] = file.outcome ? std::move(file.outcome) : Walk(file, false);
   }
 
   const std::vector<int> closed = ring_->Run(open.size(), [&](std::size_t I, io_uring_sqe *Sqe) {

@@ -25,8 +25,8 @@ public:
 
   struct Outcome {
     std::optional<std::vector<std::byte>> block;
-    /// Why there is no block: errno of the read that failed, or ENODATA for a file that was
-    /// read and holds none.
+    /// Why there is no block: errno of the read that failed, or 0 for a file that was read and
+    /// holds none.
     int error = 0;
   };
 

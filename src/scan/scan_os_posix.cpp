@@ -401,9 +401,9 @@ private:
     std::size_t next = 0;
     /// The entry last handed out, while the search has not reached its end.
     std::size_t returned = kNoEntry;
-    /// The outcomes of the latest batch of reads, by entry, in the listing's order.
+    /// The outcomes of the latest batch of reads, by entry, in the listing's order; each one
+    /// is taken only once.
     std::vector<std::pair<std::size_t, std::optional<BatchedVersionReads::Outcome>>> ahead{};
-    std::size_t aheadNext = 0;
   };
   struct LastBlock {
     std::string fileName;
@@ -481,23 +481,20 @@ private:
     return search->listing.entries[search->returned].type;
   }
 
-  /// The outcome of reading \p FileName in a batch with the entries after it, where a search
-  /// has just handed it out as a regular file. The first such entry of a batch reads the
+  /// The outcome of reading the regular file that \p Of has just handed out, in a batch with
+  /// the entries after it in the directory open as \p Dir. The first entry of a batch reads the
   /// batch; the others take their outcome from it. Nothing where there is no batch or it could
   /// not open the file: the file is then read alone. The caller holds the lock.
-  std::optional<BatchedVersionReads::Outcome> BatchedOutcome(const std::string &FileName, int Dir) {
-    Search *search = ReturnedBy(FileName);
-    if (search == nullptr || search->listing.entries[search->returned].type != DT_REG || !batches_)
+  std::optional<BatchedVersionReads::Outcome> BatchedOutcome(Search &Of, int Dir) {
+    if (!batches_)
       return std::nullopt;
-    auto &ahead = search->ahead;
-    std::size_t &next = search->aheadNext;
-    while (next < ahead.size() && ahead[next].first < search->returned)
-      ++next;
-    if (next == ahead.size())
-      ReadBatch(*search, Dir);
-    if (next == ahead.size() || ahead[next].first != search->returned)
+    if (Of.ahead.empty() || Of.ahead.back().first < Of.returned)
+      ReadBatch(Of, Dir);
+    const auto it = std::find_if(Of.ahead.begin(), Of.ahead.end(),
+                                 [&](const auto &Ahead) { return Ahead.first == Of.returned; });
+    if (it == Of.ahead.end())
       return std::nullopt;
-    return std::move(ahead[next++].second);
+    return std::exchange(it->second, std::nullopt);
   }
 
   /// Reads, in one batch, the entry \p Of handed out last and the regular files matching its
@@ -516,7 +513,6 @@ private:
     }
     std::vector<std::optional<BatchedVersionReads::Outcome>> outcomes = batches_->Read(Dir, names);
     Of.ahead.clear();
-    Of.aheadNext = 0;
     for (std::size_t k = 0; k < entries.size(); ++k)
       Of.ahead.emplace_back(entries[k], std::move(outcomes[k]));
   }
@@ -528,13 +524,20 @@ private:
     const int dir = chain_.Open(posix.Dir());
     if (dir < 0)
       return std::nullopt;
-    if (std::optional<BatchedVersionReads::Outcome> batched = BatchedOutcome(FileName, dir)) {
-      errno = batched->error;
-      return std::move(batched->block);
-    }
+    Search *search = ReturnedBy(FileName);
+    const bool listedRegular =
+        search != nullptr && search->listing.entries[search->returned].type == DT_REG;
+    std::optional<BatchedVersionReads::Outcome> batched;
+    if (listedRegular)
+      batched = BatchedOutcome(*search, dir);
     errno = 0;
-    std::optional<std::vector<std::byte>> block =
-        ReadVersionBlockAt(dir, posix.Name(), ListedType(FileName) == DT_REG);
+    std::optional<std::vector<std::byte>> block;
+    if (batched) {
+      block = std::move(batched->block);
+      errno = batched->error;
+    } else {
+      block = ReadVersionBlockAt(dir, posix.Name(), listedRegular);
+    }
     // A file that opened but holds no version resource leaves no errno.
     if (!block && errno == 0)
       errno = ENODATA;
