@@ -50,11 +50,7 @@ public:
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
       return -1;
-    // SetFilePointer with its high half rather than SetFilePointerEx, which the 9x family lacks.
-    LONG high = static_cast<LONG>(Offset >> 32);
-    if (::SetFilePointer(file.get(), static_cast<LONG>(Offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
-            INVALID_SET_FILE_POINTER &&
-        ::GetLastError() != NO_ERROR)
+    if (!win32::SeekFile(file.get(), Offset, FILE_BEGIN))
       return -1;
     const auto wanted = static_cast<DWORD>(std::min<std::size_t>(Out.size(), 1u << 30));
     DWORD read = 0;
