@@ -71,31 +71,29 @@ public:
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
     WriteTextFile(Path, "wb", Lines);
   }
-  void ReplaceWithLines(const std::string &Path, const std::string &Lines) override {
-    std::string temporary;
-    win32::ScopedFileHandle file(CreateBeside(Path, temporary));
+  std::string WriteBeside(const std::string &Path, const std::string &Lines) override {
+    std::string name;
+    win32::ScopedFileHandle file(CreateBeside(Path, name));
     if (!file)
       throw RuntimeError("Cannot create a file beside " + Path + ": " +
                          win32::LastError().message());
     DWORD written = 0;
-    bool whole = Lines.size() <= MAXDWORD &&
-                 ::WriteFile(file.get(), Lines.data(), static_cast<DWORD>(Lines.size()), &written,
-                             nullptr) != 0 &&
-                 written == Lines.size() && ::FlushFileBuffers(file.get()) != 0;
-    std::error_code reason = win32::LastError();
+    const bool whole = Lines.size() <= MAXDWORD &&
+                       ::WriteFile(file.get(), Lines.data(), static_cast<DWORD>(Lines.size()),
+                                   &written, nullptr) != 0 &&
+                       written == Lines.size() && ::FlushFileBuffers(file.get()) != 0;
+    const std::error_code reason = win32::LastError();
     file.reset();
-    // Renaming over the old file replaces it in one step; a link standing there is replaced,
-    // not followed.
-    if (whole && ::MoveFileExA(temporary.c_str(), Path.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-      whole = false;
-      reason = win32::LastError();
-    }
     if (!whole) {
-      ::DeleteFileA(temporary.c_str());
+      ::DeleteFileA(name.c_str());
       throw RuntimeError("Cannot write " + Path + ": " + reason.message());
     }
+    return name;
   }
+  std::int32_t MoveFileA(const std::string &Existing, const std::string &NewName) override {
+    return ::MoveFileA(Existing.c_str(), NewName.c_str());
+  }
+  std::int32_t DeleteFileA(const std::string &Path) override { return ::DeleteFileA(Path.c_str()); }
   std::error_code LastError() override { return win32::LastError(); }
 
   std::intptr_t HoldFolder(const std::string &Path) override {
