@@ -58,7 +58,7 @@ fi
 # qemu reads a comma in a path given in its options as the end of the option.
 qpath() { realpath "$1" | sed 's/,/,,/g'; }
 start=$SECONDS
-timeout -k 10 "$limit" qemu-system-x86_64 -accel tcg,thread=multi -cpu max -smp 2 \
+timeout -k 10 "$limit" qemu-system-x86_64 -accel tcg,thread=multi -smp 2 \
   -m "${VORSE_VM_MEMORY:-4096}" -nic none -no-reboot -display none -monitor none \
   -serial "file:$out/console.log" \
   -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \

@@ -12,10 +12,12 @@ arch=win32
 [ "$preset" = windows-x64 ] && arch=win64
 export VORSE_WINE_ROOT="$PWD/$root/wine-$arch"
 rm -rf "$VORSE_WINE_ROOT"
+# wine-env.sh gives Wine a home of its own; the machine's image is cached in the user's.
+user_cache=${XDG_CACHE_HOME:-$HOME/.cache}
 source scripts/wine-env.sh
 # A kernel that refuses 32-bit programs gets this step run in an emulated machine that can.
 if [ "$arch" = win32 ] && ! wine_runs_32bit; then
-  exec bash scripts/vm-x86.sh
+  XDG_CACHE_HOME=$user_cache exec bash scripts/vm-x86.sh
 fi
 start_xvfb
 
