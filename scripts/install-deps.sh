@@ -7,7 +7,8 @@ packages=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libssl
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth imagemagick yara
-  osslsigncode openssl zip time)
+  osslsigncode openssl zip time
+  qemu-system-x86 qemu-utils debootstrap)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi

@@ -86,7 +86,7 @@ ln -s .. "$work/loop/a/back"
 ln -s .. "$work/loop/a/again"
 cp "$samples/kern32.exe" "$work/loop/a/"
 status=0
-timeout 120 bash -c 'source scripts/wine-env.sh; wine_in "$1" wine "$2" "$3" >"$4/out" 2>"$4/err"' _ \
+timeout $((120 * ${VORSE_WAIT_FACTOR:-1})) bash -c 'source scripts/wine-env.sh; wine_in "$1" wine "$2" "$3" >"$4/out" 2>"$4/err"' _ \
   "$prefix" "$exe" "$(win "$work/loop")" "$work" || status=$?
 check "a loop of links ends the scan with the find listed once" \
   test "$status" -eq 1 -a "$(tr -d '\r' <"$work/out" | wc -l)" -eq 1

@@ -15,7 +15,9 @@
 #                                   ($scenario_group-NAME) with the program started, after
 #                                   FUNCTION_setup PREFIX where there is one; counts it in passed
 #                                   or failed. A passed scenario's prefix (hundreds of megabytes)
-#                                   is removed; a failed one's stays for a look
+#                                   is removed; a failed one's stays for a look. When
+#                                   VORSE_SCENARIOS names scenarios (with spaces between), only
+#                                   those run
 
 build=$1
 arch=$2
@@ -63,6 +65,7 @@ failed=0
 
 scenario() {
   local name=$1 version=${3:-} prefix setup=true ok=false
+  [[ -z "${VORSE_SCENARIOS:-}" || " $VORSE_SCENARIOS " == *" $name "* ]] || return 0
   app_pid=""
   prefix=$(desktop_prefix "$scenario_group-$name" "$version")
   echo "-- $name"

@@ -87,9 +87,10 @@ plant_samples() {
   done
 }
 
-# Usage: wait_until SECONDS COMMAND... Polls COMMAND until it succeeds; fails after SECONDS.
+# Usage: wait_until SECONDS COMMAND... Polls COMMAND until it succeeds; fails after SECONDS
+# (times VORSE_WAIT_FACTOR, which a slow, emulated machine sets).
 wait_until() {
-  local tenths=$(($1 * 10)) waited=0
+  local tenths=$(($1 * 10 * ${VORSE_WAIT_FACTOR:-1})) waited=0
   shift
   until "$@"; do
     [ "$waited" -ge "$tenths" ] && return 1
@@ -426,7 +427,8 @@ if [ "$arch" = win64 ]; then
   if wine_runs_32bit; then
     app_exe="$build/../windows-x86/src/app/VorseFix.exe" scenario wow64 wow64_32bit_build
   else
-    echo "result: repair e2e scenario wow64 skipped: this machine's kernel cannot run 32-bit programs"
+    echo "result: repair e2e scenario wow64 not run here: this machine's kernel cannot run" \
+      "32-bit programs (the wine-x86 step runs it in a virtual machine)"
   fi
 fi
 

@@ -34,7 +34,9 @@
 //   hold-file PATH SECONDS  open PATH allowing no other opener, print "held", and keep it so
 //                          for SECONDS (or until this process is ended)
 //
-// --timeout bounds every wait (default 60 seconds). Texts are printed in UTF-8.
+// --timeout bounds every wait (default 60 seconds), VORSE_WAIT_FACTOR (a whole number up to
+// 20, set where programs run slower, as under emulation) times that and every message's limit.
+// Texts are printed in UTF-8.
 // Exit status: 0 done, 1 a check failed, 2 bad usage, no window, or a wait timed out.
 #include "app/form_layout.h"
 #include "app/resource.h"
@@ -94,11 +96,24 @@ struct DriverError {
   std::string Message;
 };
 
+/// VORSE_WAIT_FACTOR when it is a whole number from 1 to 20; 1 otherwise.
+DWORD WaitFactor() {
+  static const DWORD factor = [] {
+    wchar_t value[4] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"VORSE_WAIT_FACTOR", value, 4);
+    if (length == 0 || length > 2 || std::wcsspn(value, L"0123456789") != length)
+      return DWORD{1};
+    const DWORD read = static_cast<DWORD>(std::wcstoul(value, nullptr, 10));
+    return read >= 1 && read <= 20 ? read : DWORD{1};
+  }();
+  return factor;
+}
+
 /// Sends a message to a window of another process; throws when it does not answer in time.
 LRESULT Send(HWND Window, UINT Message, WPARAM WParam = 0, LPARAM LParam = 0) {
   DWORD_PTR result = 0;
-  if (::SendMessageTimeoutW(Window, Message, WParam, LParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                            &result) == 0)
+  if (::SendMessageTimeoutW(Window, Message, WParam, LParam, SMTO_ABORTIFHUNG,
+                            kSendTimeoutMs * WaitFactor(), &result) == 0)
     throw DriverError{"the window did not answer message " + std::to_string(Message) + ": " +
                       win32::LastError().message()};
   return static_cast<LRESULT>(result);
@@ -835,6 +850,7 @@ int Run(int argc, char **argv) {
     }
     args.push_back(arg);
   }
+  opts.TimeoutMs *= WaitFactor();
   if (args.empty())
     throw DriverError{"usage: vorse_window_driver COMMAND [ARGUMENTS] [--timeout SECONDS] "
                       "[--title TITLE] (the commands are listed at the top of its source)"};
