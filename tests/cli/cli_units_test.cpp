@@ -1,10 +1,10 @@
 // The scanner's building blocks: its command line, JSON text, progress line and digests.
+#include "app/manifest.h"
 #include "cli/cli_options.h"
 #include "cli/cli_os.h"
 #include "cli/event_log.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
-#include "cli/manifest.h"
 #include "cli/path_quoting.h"
 #include "cli/pending_deletes.h"
 #include "cli/progress.h"
@@ -12,6 +12,7 @@
 #include "cli_test_tree.h"
 #include "scan/signatures.h"
 #include "sysutil/os_detect.h"
+#include "sysutil/utc_time.h"
 
 #include <gtest/gtest.h>
 
