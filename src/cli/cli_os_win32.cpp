@@ -2,6 +2,7 @@
 #include "cli/cli_os.h"
 #include "cli/pending_deletes.h"
 #include "scan/scan_errors.h"
+#include "sysutil/os_detect.h"
 #include "sysutil/win32_support.h"
 
 #include <aclapi.h>
@@ -215,6 +216,29 @@ HANDLE HoldDirectory(const std::string &Path, bool Link) {
 /// The handles a held folder keeps open.
 using HeldHandles = std::list<win32::ScopedFileHandle>;
 
+/// \p Handle as a stream to read, which then owns it.
+std::error_code ReadStreamOf(win32::ScopedFileHandle &Handle, StdioFile &File) {
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(Handle.get()), _O_RDONLY | _O_BINARY);
+  if (fd < 0)
+    return std::make_error_code(std::errc::too_many_files_open);
+  Handle.release();
+  File.reset(::_fdopen(fd, "rb"));
+  if (!File) {
+    ::_close(fd);
+    return std::make_error_code(std::errc::not_enough_memory);
+  }
+  return {};
+}
+
+/// OpenEntryToRead's stream of \p Path.
+std::error_code OpenEntryStream(const std::string &Path, StdioFile &File) {
+  win32::ScopedFileHandle handle;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (const std::error_code error = OpenRegular(Path, GENERIC_READ, OPEN_EXISTING, handle, info))
+    return error;
+  return ReadStreamOf(handle, File);
+}
+
 /// NtSetInformationFile's record for FileDispositionInformation.
 struct DispositionInformation {
   BOOLEAN deleteFile;
@@ -244,16 +268,7 @@ public:
     win32::ScopedFileHandle held(copy);
     if (::SetFilePointer(copy, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
       return win32::LastError();
-    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_RDONLY | _O_BINARY);
-    if (fd < 0)
-      return std::make_error_code(std::errc::too_many_files_open);
-    held.release();
-    File.reset(::_fdopen(fd, "rb"));
-    if (!File) {
-      ::_close(fd);
-      return std::make_error_code(std::errc::not_enough_memory);
-    }
-    return {};
+    return ReadStreamOf(held, File);
   }
   std::error_code Discard() override {
     // Deleted through the handle it was made with, when the last handle closes: never by name.
@@ -279,10 +294,16 @@ private:
   win32::ScopedFileHandle file_;
 };
 
+/// The 9x family has no access control, and cannot open a folder to hold it: every user there
+/// may change everything anyway.
+bool HasAccessControl() {
+  return OS_Detect(PlatformSysutilOs()) != kPlatform9x;
+}
+
 class Win32HeldFolder final : public HeldFolder {
 public:
   Win32HeldFolder(std::string Path, HeldHandles Held)
-      : path_(std::move(Path)), held_(std::move(Held)) {
+      : path_(std::move(Path)), held_(std::move(Held)), checked_(HasAccessControl()) {
     if (!path_.ends_with('\\'))
       path_ += '\\';
   }
@@ -291,7 +312,7 @@ public:
     if (const std::error_code error = OpenEntryStream(path_ + Name, file))
       return error;
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file.get())));
-    if (const std::error_code error = Trust(handle))
+    if (const std::error_code error = checked_ ? Trust(handle) : std::error_code())
       return error;
     File = std::move(file);
     return {};
@@ -310,12 +331,10 @@ public:
     return {};
   }
 
-  /// OpenEntryToRead's stream of \p Path.
-  static std::error_code OpenEntryStream(const std::string &Path, StdioFile &File);
-
 private:
   std::string path_;
   HeldHandles held_;
+  bool checked_;
 };
 
 class Win32CliOs final : public CliOs {
@@ -404,7 +423,7 @@ public:
     return error;
   }
   std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
-    return Win32HeldFolder::OpenEntryStream(Path, File);
+    return OpenEntryStream(Path, File);
   }
   std::optional<FileId> IdentifyFile(std::FILE *File) override {
     BY_HANDLE_FILE_INFORMATION info{};
@@ -473,6 +492,10 @@ public:
   std::error_code OpenQuarantineFolder(const std::string &Path,
                                        std::unique_ptr<HeldFolder> &Folder) override {
     HeldHandles held;
+    if (!HasAccessControl()) {
+      Folder = std::make_unique<Win32HeldFolder>(Path, std::move(held));
+      return {};
+    }
     if (!held.emplace_back(HoldDirectory(Path, false)))
       return win32::LastError();
     if (const std::error_code error = Trust(held.back().get()))
@@ -486,13 +509,17 @@ public:
     // can be renamed or turned into a reparse point in between; a reparse point is passed only
     // when nobody but Administrators, SYSTEM and this user could have made or changed it.
     const std::size_t last = Path.find_last_of("\\/");
-    std::size_t start = Path.size() > 2 && Path[1] == ':' ? 3 : std::string::npos;
+    // A drive's path only ("C:\..."): there the folders below the root are what is checked.
+    std::size_t start = Path.size() > 3 && Path[1] == ':' && (Path[2] == '\\' || Path[2] == '/')
+                            ? 3
+                            : std::string::npos;
     if (start == std::string::npos || last == std::string::npos || last + 1 >= Path.size() ||
         last + 1 < start)
       return {ERROR_BAD_PATHNAME, std::system_category()};
     Name = Path.substr(last + 1);
     HeldHandles held;
-    for (std::size_t end = start; start < last; start = end + 1) {
+    const bool hold = HasAccessControl();
+    for (std::size_t end = start; hold && start < last; start = end + 1) {
       end = std::min(Path.find_first_of("\\/", start), last);
       const std::string folder = Path.substr(0, end);
       const win32::ScopedFileHandle &entry = held.emplace_back(HoldDirectory(folder, true));
@@ -522,23 +549,6 @@ public:
   }
   std::string ToUtf8(const std::string &Text) override { return AnsiToUtf8(Text); }
 };
-
-std::error_code Win32HeldFolder::OpenEntryStream(const std::string &Path, StdioFile &File) {
-  win32::ScopedFileHandle handle;
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (const std::error_code error = OpenRegular(Path, GENERIC_READ, OPEN_EXISTING, handle, info))
-    return error;
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDONLY | _O_BINARY);
-  if (fd < 0)
-    return std::make_error_code(std::errc::too_many_files_open);
-  handle.release();
-  File.reset(::_fdopen(fd, "rb"));
-  if (!File) {
-    ::_close(fd);
-    return std::make_error_code(std::errc::not_enough_memory);
-  }
-  return {};
-}
 
 } // namespace
 

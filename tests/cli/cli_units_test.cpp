@@ -223,6 +223,37 @@ TEST_F(ProgressTest, DisabledWritesNothing) {
   EXPECT_EQ(out_.str(), "");
 }
 
+#ifndef _WIN32
+TEST(HeldFolderTest, ANewFileIsTakenAwayThroughItsHandleNotByItsName) {
+  test::TestTree tree;
+  std::filesystem::create_directories(tree.Path("dir"));
+  std::unique_ptr<HeldFolder> folder;
+  std::string name;
+  ASSERT_FALSE(PlatformCliOs().OpenFolderOf(tree.Path("dir/made"), folder, name));
+  EXPECT_EQ(name, "made");
+  std::unique_ptr<NewFile> made;
+  bool existed = true;
+  ASSERT_FALSE(folder->CreateEntry(name, made, existed));
+  EXPECT_FALSE(existed);
+  const StdioFile bytes(std::tmpfile());
+  ASSERT_TRUE(bytes);
+  std::fputs("put back", bytes.get());
+  std::rewind(bytes.get());
+  ASSERT_FALSE(made->Fill(bytes.get()));
+  // Its name now leads to another file, which must stay.
+  std::filesystem::rename(tree.Path("dir/made"), tree.Path("dir/moved"));
+  tree.Write("dir/made", "another");
+  EXPECT_FALSE(made->Discard());
+  EXPECT_EQ(tree.Read("dir/made"), "another");
+  EXPECT_EQ(tree.Read("dir/moved"), "") << "its bytes are cut off all the same";
+  EXPECT_TRUE(folder->CreateEntry("made", made, existed)) << "never over another file";
+  EXPECT_TRUE(existed);
+  ASSERT_FALSE(folder->CreateEntry("new", made, existed));
+  EXPECT_FALSE(made->Discard());
+  EXPECT_FALSE(tree.Exists("dir/new"));
+}
+#endif
+
 TEST(FileDigestTest, HashesAndComparesWholeFiles) {
   const std::string kAbcSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
   test::TestTree tree;
