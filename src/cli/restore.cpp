@@ -143,6 +143,8 @@ private:
                    WriteBack(*made, copy.get(), Record.digest)) {
       return Fail(restore, *problem);
     }
+    // Closed, so that the withdrawal may open the file to tell where it really lies.
+    made.reset();
     if (const std::error_code failed = os_.CancelDeleteAtRestart(
             restore.path, Record.registeredPath, restore.registrationWithdrawn))
       return Fail(restore, "put back, but still registered for deletion at the next restart: " +
