@@ -36,7 +36,7 @@ for arch in x86 x64; do
   echo "dist: building $preset"
   cmake --preset "$preset" -B "$build" >/dev/null
   cmake --build "$build" -j "$(nproc)" --target VorseFix vorsescan
-  echo "dist: checking the imports of $bits against Windows XP / Server 2003"
+  echo "dist: checking that the $bits programs load on every Windows they are meant for"
   bash scripts/check-imports.sh "$checker" "$build" | sed 's/^result: /  /'
 
   stage=$root/dist-stage/$name

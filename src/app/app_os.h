@@ -55,11 +55,14 @@ public:
   /// Throws RuntimeError naming the file and the reason when it cannot be written.
   virtual void AppendLines(const std::string &Path, const std::string &Lines) = 0;
   virtual void WriteNewFile(const std::string &Path, const std::string &Lines) = 0;
-  /// Writes \p Lines to a new file beside \p Path (nothing standing at its name, a link
-  /// included, is opened) and puts it in Path's place only once it is whole. Throws
-  /// RuntimeError naming the file and the reason when it cannot; the old file then stays as it
-  /// was.
-  virtual void ReplaceWithLines(const std::string &Path, const std::string &Lines) = 0;
+  /// Writes \p Lines to a new file beside \p Path, under a name nothing stood at (a link
+  /// included), and returns that name once the file is whole on disk. Throws RuntimeError
+  /// naming Path and the reason when it cannot; nothing is then left beside it.
+  virtual std::string WriteBeside(const std::string &Path, const std::string &Lines) = 0;
+  /// Renames \p Existing to \p NewName, which must not exist: the rename the 9x family has
+  /// (it has no MoveFileExA).
+  virtual std::int32_t MoveFileA(const std::string &Existing, const std::string &NewName) = 0;
+  virtual std::int32_t DeleteFileA(const std::string &Path) = 0;
   /// Why the last failed call of this thread failed, for reports that name the reason.
   virtual std::error_code LastError() = 0;
 

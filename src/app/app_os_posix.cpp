@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace vorse {
@@ -93,21 +94,32 @@ public:
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
     WriteTextFile(ToPosixForm(Path), "wb", Lines);
   }
-  void ReplaceWithLines(const std::string &Path, const std::string &Lines) override {
+  std::string WriteBeside(const std::string &Path, const std::string &Lines) override {
     // mkstemp creates its file with O_EXCL, so a link planted at the name is never followed.
-    std::string temporary = Path + ".XXXXXX";
-    ScopedFd file(::mkstemp(temporary.data()));
+    constexpr std::string_view kSuffix = ".XXXXXX";
+    std::string name = ToPosixForm(Path) + std::string(kSuffix);
+    ScopedFd file(::mkstemp(name.data()));
     if (!file)
       throw RuntimeError("Cannot create a file beside " + Path + ": " + ErrnoText());
     struct stat old;
-    if (::stat(Path.c_str(), &old) == 0)
+    if (::stat(ToPosixForm(Path).c_str(), &old) == 0)
       ::fchmod(file.get(), old.st_mode & 07777);
     const bool whole = WriteAll(file.get(), Lines.data(), Lines.size()) && ::fsync(file.get()) == 0;
-    if (!whole || ::close(file.release()) != 0 || ::rename(temporary.c_str(), Path.c_str()) != 0) {
+    if (!whole || ::close(file.release()) != 0) {
       const std::string reason = ErrnoText();
-      ::unlink(temporary.c_str());
+      ::unlink(name.c_str());
       throw RuntimeError("Cannot write " + Path + ": " + reason);
     }
+    // The suffix mkstemp chose is letters and digits, the same in the search's form.
+    return Path + name.substr(name.size() - kSuffix.size());
+  }
+  std::int32_t MoveFileA(const std::string &Existing, const std::string &NewName) override {
+    // Like MoveFileA, never over a name that is taken.
+    return ::renameat2(AT_FDCWD, ToPosixForm(Existing).c_str(), AT_FDCWD,
+                       ToPosixForm(NewName).c_str(), RENAME_NOREPLACE) == 0;
+  }
+  std::int32_t DeleteFileA(const std::string &Path) override {
+    return ::unlink(ToPosixForm(Path).c_str()) == 0;
   }
   std::error_code LastError() override { return {errno, std::generic_category()}; }
 

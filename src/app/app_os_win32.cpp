@@ -50,11 +50,7 @@ public:
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
       return -1;
-    // SetFilePointer with its high half rather than SetFilePointerEx, which the 9x family lacks.
-    LONG high = static_cast<LONG>(Offset >> 32);
-    if (::SetFilePointer(file.get(), static_cast<LONG>(Offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
-            INVALID_SET_FILE_POINTER &&
-        ::GetLastError() != NO_ERROR)
+    if (!win32::SeekFile(file.get(), Offset, FILE_BEGIN))
       return -1;
     const auto wanted = static_cast<DWORD>(std::min<std::size_t>(Out.size(), 1u << 30));
     DWORD read = 0;
@@ -75,31 +71,29 @@ public:
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
     WriteTextFile(Path, "wb", Lines);
   }
-  void ReplaceWithLines(const std::string &Path, const std::string &Lines) override {
-    std::string temporary;
-    win32::ScopedFileHandle file(CreateBeside(Path, temporary));
+  std::string WriteBeside(const std::string &Path, const std::string &Lines) override {
+    std::string name;
+    win32::ScopedFileHandle file(CreateBeside(Path, name));
     if (!file)
       throw RuntimeError("Cannot create a file beside " + Path + ": " +
                          win32::LastError().message());
     DWORD written = 0;
-    bool whole = Lines.size() <= MAXDWORD &&
-                 ::WriteFile(file.get(), Lines.data(), static_cast<DWORD>(Lines.size()), &written,
-                             nullptr) != 0 &&
-                 written == Lines.size() && ::FlushFileBuffers(file.get()) != 0;
-    std::error_code reason = win32::LastError();
+    const bool whole = Lines.size() <= MAXDWORD &&
+                       ::WriteFile(file.get(), Lines.data(), static_cast<DWORD>(Lines.size()),
+                                   &written, nullptr) != 0 &&
+                       written == Lines.size() && ::FlushFileBuffers(file.get()) != 0;
+    const std::error_code reason = win32::LastError();
     file.reset();
-    // Renaming over the old file replaces it in one step; a link standing there is replaced,
-    // not followed.
-    if (whole && ::MoveFileExA(temporary.c_str(), Path.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-      whole = false;
-      reason = win32::LastError();
-    }
     if (!whole) {
-      ::DeleteFileA(temporary.c_str());
+      ::DeleteFileA(name.c_str());
       throw RuntimeError("Cannot write " + Path + ": " + reason.message());
     }
+    return name;
   }
+  std::int32_t MoveFileA(const std::string &Existing, const std::string &NewName) override {
+    return ::MoveFileA(Existing.c_str(), NewName.c_str());
+  }
+  std::int32_t DeleteFileA(const std::string &Path) override { return ::DeleteFileA(Path.c_str()); }
   std::error_code LastError() override { return win32::LastError(); }
 
   std::intptr_t HoldFolder(const std::string &Path) override {

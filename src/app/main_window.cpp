@@ -6,6 +6,7 @@
 #include "app/runtime_error.h"
 #include "app/unhandled_error.h"
 #include "scan/scan_os.h"
+#include "sysutil/os_detect.h"
 #include "sysutil/sysutil_os.h"
 
 #include <commctrl.h>
@@ -93,6 +94,27 @@ void DiscardQueuedInput() {
     }
 }
 
+/// The selected row of the list box \p Window, read with \p Send (SendMessageA or
+/// SendMessageW) into a string of its character type, sized by that form's LB_GETTEXTLEN;
+/// nothing when no row is selected or the row cannot be read.
+template <typename Text, typename Sender>
+std::optional<Text> SelectedRow(HWND Window, Sender Send) {
+  const LRESULT row = Send(Window, LB_GETCURSEL, 0, 0);
+  if (row == LB_ERR)
+    return std::nullopt;
+  const LRESULT length = Send(Window, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
+  if (length == LB_ERR)
+    return std::nullopt;
+  // Room for the terminating NUL that LB_GETTEXT writes after the text.
+  Text text(static_cast<std::size_t>(length) + 1, typename Text::value_type{});
+  const LRESULT copied =
+      Send(Window, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(text.data()));
+  if (copied == LB_ERR || copied > length)
+    return std::nullopt;
+  text.resize(static_cast<std::size_t>(copied));
+  return text;
+}
+
 } // namespace
 
 void StaticLabel::Attach(HWND Window, bool Visible) {
@@ -136,23 +158,14 @@ void ListBoxControl::SetListIndex(std::int64_t Index) {
 }
 
 std::string ListBoxControl::Text() const {
-  const LRESULT row = ::SendMessageW(window_, LB_GETCURSEL, 0, 0);
-  if (row == LB_ERR)
-    return {};
-  // Read in the wide form, whose length counts exactly what LB_GETTEXT writes. The narrow
-  // length is no bound: it may count one byte for a character that the code page (UTF-8 here)
-  // spells in three.
-  const LRESULT length = ::SendMessageW(window_, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
-  if (length == LB_ERR)
-    return {};
-  // Room for the terminating NUL that LB_GETTEXT writes after the text.
-  std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
-  const LRESULT copied = ::SendMessageW(window_, LB_GETTEXT, static_cast<WPARAM>(row),
-                                        reinterpret_cast<LPARAM>(wide.data()));
-  if (copied == LB_ERR || copied > length)
-    return {};
-  wide.resize(static_cast<std::size_t>(copied));
-  return ToCodePage(wide);
+  // The 9x family has no wide list box messages (SendMessageW is a stub there) and no UTF-8
+  // code page: its narrow length counts exactly what the narrow LB_GETTEXT writes. Elsewhere
+  // the narrow length is no bound: it may count one byte for a character that the code page
+  // (UTF-8 here) spells in three, so the row is read in the wide form and converted.
+  if (OS_Detect(PlatformSysutilOs()) == kPlatform9x)
+    return SelectedRow<std::string>(window_, ::SendMessageA).value_or(std::string());
+  const std::optional<std::wstring> wide = SelectedRow<std::wstring>(window_, ::SendMessageW);
+  return wide ? ToCodePage(*wide) : std::string();
 }
 
 FrmVorseFix::FrmVorseFix(FormPlatform Platform) : form_(*this, Platform) {}

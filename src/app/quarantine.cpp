@@ -51,6 +51,33 @@ std::string ReadWholeFile(AppOs &App, const std::string &Path) {
   }
 }
 
+/// Puts \p Text in place of the file \p Path with the calls the 9x family has (it has no
+/// MoveFileExA): written beside it first, the old file renamed aside, the new one renamed into
+/// its place, the old one deleted. A step that fails puts back what the step before moved, so
+/// that Path stays one whole file, old or new; the RuntimeError names the file and the reason.
+void ReplaceTextFile(AppOs &App, const std::string &Path, const std::string &Text) {
+  const std::string fresh = App.WriteBeside(Path, Text);
+  const std::string aside = fresh + ".old";
+  const auto fail = [&] {
+    return RuntimeError("Cannot replace " + Path + ": " + App.LastError().message());
+  };
+  if (App.MoveFileA(Path, aside) == 0) {
+    const RuntimeError error = fail();
+    App.DeleteFileA(fresh);
+    throw error;
+  }
+  if (App.MoveFileA(fresh, Path) == 0) {
+    const RuntimeError error = fail();
+    if (App.MoveFileA(aside, Path) == 0)
+      throw RuntimeError(std::string(error.what()) + "; its old lines are in " + aside +
+                         ", its new ones in " + fresh);
+    App.DeleteFileA(fresh);
+    throw error;
+  }
+  // The new file is in place; an old copy that stays beside it is carried out by no one.
+  App.DeleteFileA(aside);
+}
+
 /// Adds one "NUL=" line for \p ShortForm to wininit.ini, creating the file with its "[rename]"
 /// section when there is none yet, and keeping the line inside the section start-up reads when
 /// there is. The file is written and closed within the call.
@@ -65,7 +92,7 @@ void AddWininitLine(AppOs &App, const std::string &WinDir, const std::string &Sh
   // A rewrite goes into a new file that takes the old one's place only once it is whole: a
   // failed write keeps the lines other programs have scheduled.
   if (edit.Rewrite)
-    App.ReplaceWithLines(ini, edit.Text);
+    ReplaceTextFile(App, ini, edit.Text);
   else
     App.AppendLines(ini, edit.Text);
 }
@@ -89,10 +116,11 @@ void ClearReadOnly(AppOs &App, const std::string &Path, QuarantineOutcome &Outco
 }
 
 /// Holds a folder's name to what it stands for now (AppOs::HoldFolder) for as long as it lives.
-/// Where the folder cannot be held, nothing is.
+/// Where the folder cannot be held, or \p Hold is false, nothing is.
 class FolderHold {
 public:
-  FolderHold(AppOs &App, const std::string &Path) : app_(App), hold_(App.HoldFolder(Path)) {}
+  FolderHold(AppOs &App, const std::string &Path, bool Hold)
+      : app_(App), hold_(Hold ? App.HoldFolder(Path) : kNoFolderHold) {}
   FolderHold(const FolderHold &) = delete;
   FolderHold &operator=(const FolderHold &) = delete;
   ~FolderHold() {
@@ -152,7 +180,8 @@ QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &
   // A link or junction planted at the folder's name would carry the copies wherever it points,
   // a start-up folder say: no copy goes through one. The name is held from before the check
   // until the copy is made, so it cannot be given to a link in between.
-  const FolderHold hold(App, folder);
+  // The 9x family opens no folder (CreateFileA has no backup semantics there) and has no links.
+  const FolderHold hold(App, folder, OS_Detect(Sys) != kPlatform9x);
   const std::uint32_t folderAttributes = App.GetFileAttributesA(folder);
   if (folderAttributes != kInvalidFileAttributes &&
       (folderAttributes & kFileAttributeReparsePoint) != 0)

@@ -107,7 +107,7 @@ public:
     Written = 0;
     DWORD wrote = 0;
     // One write at the end: the whole record lands, or the part that fitted.
-    if (!::SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_END) ||
+    if (!win32::SeekFile(file_.get(), 0, FILE_END) ||
         !::WriteFile(file_.get(), Data.data(), static_cast<DWORD>(Data.size()), &wrote, nullptr))
       return win32::LastError();
     Written = wrote;
@@ -116,10 +116,7 @@ public:
     return {};
   }
   std::error_code Truncate(std::uint64_t Length) override {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(Length);
-    if (!::SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN) ||
-        !::SetEndOfFile(file_.get()))
+    if (!win32::SeekFile(file_.get(), Length, FILE_BEGIN) || !::SetEndOfFile(file_.get()))
       return win32::LastError();
     return {};
   }

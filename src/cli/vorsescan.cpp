@@ -1,18 +1,52 @@
 // vorsescan: the command-line scanner. Parses nothing itself: see RunVorsescan.
 #include "cli/run_cli.h"
 
+#include <cstdio>
 #include <exception>
-#include <iostream>
+#include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
-int main(int argc, char **argv) {
-  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  try {
-    return vorse::RunVorsescan(args, vorse::PlatformScanOs(), vorse::PlatformCliOs(), std::cout,
-                               std::cerr);
-  } catch (const std::exception &error) {
-    std::cerr << "vorsescan: " << error.what() << '\n';
-    return vorse::kExitError;
+namespace {
+
+/// Writes straight through to a C stream, as std::cout does while synchronised with stdio.
+/// Kept apart from <iostream>, whose standard streams bring libstdc++'s file streams along,
+/// and with them C runtime calls (_fstat64, _wfopen) that Windows 98 and 2000 lack.
+class StdioBuf final : public std::streambuf {
+public:
+  explicit StdioBuf(std::FILE *File) : file_(File) {}
+
+protected:
+  int_type overflow(int_type Char) override {
+    if (traits_type::eq_int_type(Char, traits_type::eof()))
+      return std::fflush(file_) == 0 ? traits_type::not_eof(Char) : traits_type::eof();
+    return std::fputc(traits_type::to_char_type(Char), file_) == EOF ? traits_type::eof() : Char;
   }
+  std::streamsize xsputn(const char *Text, std::streamsize Count) override {
+    return static_cast<std::streamsize>(
+        std::fwrite(Text, 1, static_cast<std::size_t>(Count), file_));
+  }
+  int sync() override { return std::fflush(file_); }
+
+private:
+  std::FILE *file_;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  StdioBuf outBuf(stdout);
+  StdioBuf errBuf(stderr);
+  std::ostream out(&outBuf);
+  std::ostream err(&errBuf);
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  int status = vorse::kExitError;
+  try {
+    status = vorse::RunVorsescan(args, vorse::PlatformScanOs(), vorse::PlatformCliOs(), out, err);
+  } catch (const std::exception &error) {
+    err << "vorsescan: " << error.what() << '\n';
+  }
+  out.flush();
+  return status;
 }

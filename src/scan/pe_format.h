@@ -19,6 +19,10 @@ inline constexpr std::uint64_t kFileHeaderOptionalSize = 4 + 16;
 inline constexpr std::uint64_t kOptionalHeaderStart = 4 + 20;
 inline constexpr std::uint16_t kPe32Magic = 0x10B;
 inline constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+/// MajorOperatingSystemVersion and MajorSubsystemVersion within the optional header (of either
+/// width), each followed by its minor version: the oldest Windows the loader is asked to run on.
+inline constexpr std::uint64_t kOptionalOsVersion = 40;
+inline constexpr std::uint64_t kOptionalSubsystemVersion = 48;
 /// NumberOfRvaAndSizes within the optional header; the data directories follow it.
 inline constexpr std::uint64_t kPe32DirectoryCount = 92;
 inline constexpr std::uint64_t kPe32PlusDirectoryCount = 108;

@@ -1,5 +1,5 @@
-// Where a path really leads, on Windows. Every call newer than Windows XP is looked up at run
-// time, so the program still loads where it is missing.
+// Where a path really leads, on Windows. Every call that Windows 2000 or the 9x family lacks is
+// looked up at run time, so the program still loads where it is missing.
 #include "sysutil/file_location.h"
 #include "sysutil/win32_support.h"
 
@@ -31,18 +31,10 @@ bool IsBelow(std::string_view Path, std::string_view Dir) {
          (Path.size() == Dir.size() || Path[Dir.size()] == '\\');
 }
 
-/// A kernel32 function by name, or null where this Windows lacks it. The detour through a
-/// function type without parameters keeps the compiler from warning about the cast.
-template <typename Function> Function Kernel32Function(const char *Name) {
-  const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
-  if (kernel32 == nullptr)
-    return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, Name)));
-}
-
-std::string Directory(UINT(WINAPI *Query)(LPSTR, UINT)) {
+/// A directory query of the GetSystemDirectoryA kind: the directory, or empty when it fails.
+template <typename Query> std::string Directory(Query Ask) {
   std::string buffer(MAX_PATH, '\0');
-  const UINT length = Query(buffer.data(), MAX_PATH);
+  const UINT length = Ask(buffer.data(), MAX_PATH);
   buffer.resize(length < MAX_PATH ? length : 0);
   return buffer;
 }
@@ -51,7 +43,8 @@ std::string Directory(UINT(WINAPI *Query)(LPSTR, UINT)) {
 /// is missing (before Vista) or fails.
 std::string FinalPathOf(HANDLE File) {
   using GetFinalPath = DWORD(WINAPI *)(HANDLE, LPSTR, DWORD, DWORD);
-  static const auto getFinalPath = Kernel32Function<GetFinalPath>("GetFinalPathNameByHandleA");
+  static const auto getFinalPath =
+      win32::Kernel32Function<GetFinalPath>("GetFinalPathNameByHandleA");
   if (getFinalPath == nullptr)
     return {};
   std::string buffer(MAX_PATH, '\0');
@@ -75,12 +68,12 @@ std::string FinalPathOf(HANDLE File) {
 /// below the system directory leads into the 32-bit one, except in the folders left alone.
 std::string RedirectedLocation(const std::string &Path) {
   using IsWow64 = BOOL(WINAPI *)(HANDLE, PBOOL);
-  static const auto isWow64Process = Kernel32Function<IsWow64>("IsWow64Process");
+  static const auto isWow64Process = win32::Kernel32Function<IsWow64>("IsWow64Process");
   BOOL wow64 = FALSE;
   if (isWow64Process == nullptr || !isWow64Process(::GetCurrentProcess(), &wow64) || !wow64)
     return Path;
   const std::string system = Directory(::GetSystemDirectoryA);
-  const std::string system32 = Directory(::GetSystemWow64DirectoryA);
+  const std::string system32 = Directory(win32::SystemWow64DirectoryA);
   if (system.empty() || system32.empty() || !IsBelow(Path, system))
     return Path;
   const std::string_view rest = std::string_view(Path).substr(system.size());

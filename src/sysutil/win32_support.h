@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -76,6 +77,16 @@ inline UINT SystemWow64DirectoryA(char *Buffer, UINT Size) {
     return 0;
   }
   return query(Buffer, Size);
+}
+
+/// Moves the file pointer of \p File to \p Offset from \p Method (FILE_BEGIN, FILE_END), by
+/// SetFilePointer with its high half: SetFilePointerEx is missing from the 9x family.
+inline bool SeekFile(HANDLE File, std::uint64_t Offset, DWORD Method) {
+  LONG high = static_cast<LONG>(Offset >> 32);
+  ::SetLastError(NO_ERROR);
+  return ::SetFilePointer(File, static_cast<LONG>(Offset & 0xFFFFFFFFu), &high, Method) !=
+             INVALID_SET_FILE_POINTER ||
+         ::GetLastError() == NO_ERROR;
 }
 
 /// The calling thread's last Win32 error as an error_code whose message is the system's text.

@@ -119,22 +119,24 @@ TEST_F(AppOsDiskTest, TellsWhereAPathLeadsAndClearsAReadOnlyBit) {
   EXPECT_EQ(os_.GetFileAttributesA(PathOf("a.exe")) & kFileAttributeReadOnly, 0u);
 }
 
-TEST_F(AppOsDiskTest, AReplacementTakesTheFilesPlaceWholeAndLeavesNothingBeside) {
+TEST_F(AppOsDiskTest, AFileWrittenBesideTakesOnlyAFreeName) {
   dir_.Write("wininit.ini", "[rename]\r\nNUL=A\r\n[x]\r\n");
-  os_.ReplaceWithLines(PathOf("wininit.ini"), "[rename]\r\nNUL=A\r\nNUL=B\r\n[x]\r\n");
-  EXPECT_EQ(dir_.Read("wininit.ini"), "[rename]\r\nNUL=A\r\nNUL=B\r\n[x]\r\n");
+  const std::string fresh = os_.WriteBeside(PathOf("wininit.ini"), "NUL=B\r\n");
+  EXPECT_EQ(dir_.Read("wininit.ini"), "[rename]\r\nNUL=A\r\n[x]\r\n");
+  // A rename never takes a name that is in use; once it is free, the file moves whole.
+  EXPECT_EQ(os_.MoveFileA(fresh, PathOf("wininit.ini")), 0);
+  EXPECT_NE(os_.DeleteFileA(PathOf("wininit.ini")), 0);
+  EXPECT_NE(os_.MoveFileA(fresh, PathOf("wininit.ini")), 0);
+  EXPECT_EQ(dir_.Read("wininit.ini"), "NUL=B\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Root()), fs::directory_iterator()), 1);
 
-  // A folder in the file's place cannot be replaced: the error names it, nothing is left over.
-  fs::create_directory(dir_.Root() / "folder.ini");
+  // Beside a file in a folder that is not there, nothing can be written: the error names it.
   try {
-    os_.ReplaceWithLines(PathOf("folder.ini"), "NUL=B\r\n");
+    os_.WriteBeside(PathOf("none") + "\\wininit.ini", "NUL=B\r\n");
     FAIL() << "no error";
   } catch (const RuntimeError &error) {
-    EXPECT_NE(std::string(error.what()).find(PathOf("folder.ini")), std::string::npos)
-        << error.what();
+    EXPECT_NE(std::string(error.what()).find("wininit.ini"), std::string::npos) << error.what();
   }
-  EXPECT_TRUE(fs::is_directory(dir_.Root() / "folder.ini"));
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Root()), fs::directory_iterator()), 2);
 }
 
 #ifdef _WIN32
@@ -168,16 +170,15 @@ TEST_F(AppOsDiskTest, PosixHasNoWindowsToAskOrRestart) {
   EXPECT_LE(os_.ShellExecuteA(0, "open", "rundll32.exe", "", "", 3), 32);
 }
 
-TEST_F(AppOsDiskTest, AReplacementFollowsNoLinkAndKeepsTheOldFileOnAFullDisk) {
+TEST_F(AppOsDiskTest, AFileWrittenBesideFollowsNoLinkAndLeavesNothingOnAFullDisk) {
   dir_.Write("elsewhere", "not ours");
   ASSERT_EQ(symlink(PathOf("elsewhere").c_str(), PathOf("linked.ini").c_str()), 0);
-  os_.ReplaceWithLines(PathOf("linked.ini"), "NUL=B\r\n");
+  const std::string fresh = os_.WriteBeside(PathOf("linked.ini"), "NUL=B\r\n");
   EXPECT_EQ(dir_.Read("elsewhere"), "not ours");
-  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_.Root() / "linked.ini")));
-  EXPECT_EQ(dir_.Read("linked.ini"), "NUL=B\r\n");
+  EXPECT_EQ(dir_.Read(fs::path(fresh).filename().string()), "NUL=B\r\n");
+  EXPECT_NE(os_.DeleteFileA(fresh), 0);
 
   // The file-size limit stands in for a full disk: the write stops after 8 bytes.
-  dir_.Write("wininit.ini", "[rename]\r\nNUL=A\r\n[x]\r\n");
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
   const rlimit small{8, limit.rlim_max};
@@ -185,15 +186,14 @@ TEST_F(AppOsDiskTest, AReplacementFollowsNoLinkAndKeepsTheOldFileOnAFullDisk) {
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string error;
   try {
-    os_.ReplaceWithLines(PathOf("wininit.ini"), std::string(100, 'x'));
+    os_.WriteBeside(PathOf("wininit.ini"), std::string(100, 'x'));
   } catch (const RuntimeError &e) {
     error = e.what();
   }
   setrlimit(RLIMIT_FSIZE, &limit);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_NE(error.find(PathOf("wininit.ini")), std::string::npos) << error;
-  EXPECT_EQ(dir_.Read("wininit.ini"), "[rename]\r\nNUL=A\r\n[x]\r\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Root()), fs::directory_iterator()), 3);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Root()), fs::directory_iterator()), 2);
 }
 
 TEST_F(AppOsDiskTest, NamedPipesAreNeitherCopiedNorReadAndNeverWaitedOn) {

@@ -409,12 +409,43 @@ TEST_F(FindAndFixTest, SchedulingThatFailsIsReportedNamingTheFile) {
 
 TEST_F(FindAndFixTest, AWininitWithALaterSectionGetsTheLineInsideItsRenameSection) {
   sys_.PlatformId = k9x;
+  // The 9x family has no MoveFileExA: the file is replaced with the calls it has.
+  app_.MoveFails = true;
   AddInfected(kSys + "\\evil.exe");
   app_.Files[kIni] = "[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\nkey=value\r\n";
   form_.CmdFFix_Click();
   EXPECT_EQ(app_.Files[kIni], "[rename]\r\nNUL=C:\\OLD.EXE\r\nNUL=SHORT " + kSys +
                                   "\\evil.exe\r\n[other]\r\nkey=value\r\n");
   EXPECT_TRUE(AppCalls("AppendLines").empty());
+  EXPECT_EQ(app_.Files.count(kIni + ".new") + app_.Files.count(kIni + ".new.old"), 0u);
+  EXPECT_TRUE(AppCalls("HoldFolder").empty());
+
+  // A rename that fails leaves one whole file at the name, the old one, and nothing beside;
+  // where the old file cannot go back either, the error names where both are.
+  const struct {
+    std::set<std::string> Failing;
+    std::string Beside;
+  } renames[] = {{{kIni}, ""},
+                 {{kIni + ".new"}, ""},
+                 {{kIni + ".new", kIni + ".new.old"}, kIni + ".new.old, its new ones in " + kIni}};
+  for (const auto &r : renames) {
+    const std::string old = app_.Files[kIni];
+    app_.FailedRenames = r.Failing;
+    try {
+      form_.CmdFFix_Click();
+      ADD_FAILURE() << "no error";
+    } catch (const RuntimeError &error) {
+      EXPECT_NE(std::string(error.what()).find(r.Beside), std::string::npos) << error.what();
+    }
+    if (r.Beside.empty()) {
+      EXPECT_EQ(app_.Files[kIni], old);
+      EXPECT_EQ(app_.Files.count(kIni + ".new") + app_.Files.count(kIni + ".new.old"), 0u);
+    }
+  }
+  app_.FailedRenames.clear();
+  app_.Files.erase(kIni + ".new");
+  app_.Files[kIni] = app_.Files[kIni + ".new.old"];
+  app_.Files.erase(kIni + ".new.old");
 
   // A write that fails part-way leaves every pending line of the file as it was.
   const std::string before = app_.Files[kIni];
@@ -426,7 +457,7 @@ TEST_F(FindAndFixTest, AWininitWithALaterSectionGetsTheLineInsideItsRenameSectio
   app_.FailedWrites.clear();
   app_.UnreadableSources = {kIni};
   EXPECT_THROW(form_.CmdFFix_Click(), RuntimeError);
-  EXPECT_EQ(AppCalls("ReplaceWithLines").size(), 2u);
+  EXPECT_EQ(AppCalls("WriteBeside").size(), 5u);
   EXPECT_TRUE(AppCalls("WriteNewFile").empty());
 }
 

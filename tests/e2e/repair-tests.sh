@@ -412,6 +412,9 @@ wow64_32bit_build() {
 
 scenario nt-cancel nt_cancel_then_restart
 scenario nt-ok nt_ok_restarts
+# Windows 2000 is of the NT family: delayed-move entries and ExitWindowsEx, as on XP.
+scenario 2k-cancel nt_cancel_then_restart win2k
+scenario 2k-ok nt_ok_restarts win2k
 scenario 9x-ini nine_x_ini_then_restart win98
 scenario 9x-ok nine_x_ok_starts_rundll32 win98
 scenario clean clean_system

@@ -25,10 +25,12 @@ public:
   std::set<std::string> Dirs;
   /// The short form GetShortPathNameA gives for a path; paths not here have none.
   std::map<std::string, std::string> ShortNames;
-  /// Injected failures: copies from these sources fail, writes to these files throw, and
-  /// every delayed move fails when MoveFails is set.
+  /// Injected failures: copies from these sources fail, writes to these files throw, renames
+  /// of these files fail, and every MoveFileExA fails when MoveFails is set (as on the 9x
+  /// family, which has none).
   std::set<std::string> UnreadableSources;
   std::set<std::string> ReadOnlyFiles;
+  std::set<std::string> FailedRenames;
   /// Writes to these files fail part-way, as on a full disk: a file opened for writing from
   /// empty is left empty, a replacement never takes the file's place.
   std::set<std::string> FailedWrites;
@@ -114,11 +116,28 @@ public:
   void WriteNewFile(const std::string &Path, const std::string &Lines) override {
     Write(Path, Lines, false);
   }
-  void ReplaceWithLines(const std::string &Path, const std::string &Lines) override {
-    Calls.push_back("ReplaceWithLines " + Path);
+  /// The name is Path + ".new".
+  std::string WriteBeside(const std::string &Path, const std::string &Lines) override {
+    Calls.push_back("WriteBeside " + Path);
     if (ReadOnlyFiles.count(Path) || FailedWrites.count(Path))
       throw RuntimeError("Cannot write " + Path + ": No space left on device");
-    Files[Path] = Lines;
+    Files[Path + ".new"] = Lines;
+    return Path + ".new";
+  }
+  std::int32_t MoveFileA(const std::string &Existing, const std::string &NewName) override {
+    Calls.push_back("MoveFileA " + Existing + " " + NewName);
+    const auto it = Files.find(Existing);
+    if (it == Files.end() || FailedRenames.count(Existing))
+      return Fail(EACCES);
+    if (Files.count(NewName) || Dirs.count(NewName))
+      return Fail(EEXIST);
+    Files[NewName] = it->second;
+    Files.erase(Existing);
+    return 1;
+  }
+  std::int32_t DeleteFileA(const std::string &Path) override {
+    Calls.push_back("DeleteFileA " + Path);
+    return Files.erase(Path) != 0 ? 1 : Fail(ENOENT);
   }
   std::error_code LastError() override { return {lastError_, std::generic_category()}; }
 

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace vorse::imports {
 namespace {
@@ -37,6 +40,19 @@ public:
     if (!machine || !sectionCount || !optionalSize || !magic)
       return std::nullopt;
     table.Machine = *machine;
+    const auto version = [&](std::uint64_t Field) -> std::optional<Version> {
+      const auto major = U16(optional + Field, "optional header");
+      const auto minor = U16(optional + Field + 2, "optional header");
+      if (!major || !minor)
+        return std::nullopt;
+      return Version{*major, *minor};
+    };
+    const auto osVersion = version(kOptionalOsVersion);
+    const auto subsystemVersion = version(kOptionalSubsystemVersion);
+    if (!osVersion || !subsystemVersion)
+      return std::nullopt;
+    table.OsVersion = *osVersion;
+    table.SubsystemVersion = *subsystemVersion;
     if (*magic != kPe32Magic && *magic != kPe32PlusMagic)
       return Fail("unknown optional header magic");
     wide_ = *magic == kPe32PlusMagic;
@@ -198,28 +214,61 @@ void AddExportList(ExportLists &Lists, const std::string &Dll, const std::string
   }
 }
 
-std::vector<std::string> MissingImports(const ImportTable &Table, const ExportLists &Lists) {
+std::optional<ExportLists> LoadExportLists(const std::string &Dir, std::string &Error) {
+  ExportLists lists;
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator(Dir, error)) {
+    const std::string file = entry.path().filename().string();
+    if (file.size() <= 4 || !file.ends_with(".txt"))
+      continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+      Error = "cannot read " + entry.path().string();
+      return std::nullopt;
+    }
+    AddExportList(lists, file.substr(0, file.size() - 4), text.str());
+  }
+  if (lists.empty()) {
+    Error = "no export lists in " + Dir + (error ? ": " + error.message() : "");
+    return std::nullopt;
+  }
+  return lists;
+}
+
+std::vector<std::string> LoadProblems(const ImportTable &Table, const TargetSystem &System) {
   const std::string arch = Table.Machine == kMachineAmd64  ? "x86_64"
                            : Table.Machine == kMachineI386 ? "i386"
                                                            : "";
-  std::vector<std::string> missing;
+  const auto text = [](Version V) {
+    return std::to_string(V.Major) + "." + std::to_string(V.Minor);
+  };
+  std::vector<std::string> problems;
   if (arch.empty())
-    missing.push_back("machine " + std::to_string(Table.Machine) + " has no export lists");
+    problems.push_back("machine " + std::to_string(Table.Machine) + " has no export lists");
+  const std::pair<const char *, Version> versions[] = {{"operating-system", Table.OsVersion},
+                                                       {"subsystem", Table.SubsystemVersion}};
+  for (const auto &[what, version] : versions)
+    if (version > System.Newest)
+      problems.push_back("the header's " + std::string(what) + " version " + text(version) +
+                         " is newer than " + System.Name + " (" + text(System.Newest) + ")");
   for (const Import &import : Table.Imports) {
-    const auto list = Lists.find(Lower(import.Dll));
-    if (list == Lists.end()) {
-      const std::string line = import.Dll + " has no export list";
-      if (std::find(missing.begin(), missing.end(), line) == missing.end())
-        missing.push_back(line);
+    const auto list = System.Lists.find(Lower(import.Dll));
+    if (list == System.Lists.end()) {
+      const std::string line = import.Dll + " has no export list for " + System.Name;
+      if (std::find(problems.begin(), problems.end(), line) == problems.end())
+        problems.push_back(line);
       continue;
     }
     if (import.Name.empty())
       continue;
     const auto entry = list->second.find(import.Name);
     if (entry == list->second.end() || (!entry->second.empty() && entry->second != arch))
-      missing.push_back(import.Name + " from " + import.Dll + " is not exported on " + arch);
+      problems.push_back(import.Name + " from " + import.Dll + " is not exported by name on " +
+                         System.Name + " (" + arch + ")");
   }
-  return missing;
+  return problems;
 }
 
 } // namespace vorse::imports

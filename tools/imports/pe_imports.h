@@ -21,8 +21,19 @@ struct Import {
   std::uint16_t Ordinal = 0;
 };
 
+/// A version as the PE header states one.
+struct Version {
+  std::uint16_t Major = 0;
+  std::uint16_t Minor = 0;
+  auto operator<=>(const Version &) const = default;
+};
+
 struct ImportTable {
   std::uint16_t Machine = 0;
+  /// The header's operating-system and subsystem versions: the loader of an older Windows
+  /// refuses the program.
+  Version OsVersion;
+  Version SubsystemVersion;
   std::vector<Import> Imports;
 };
 
@@ -39,9 +50,23 @@ using ExportLists = std::map<std::string, std::map<std::string, std::string>>;
 /// under \p Dll.
 void AddExportList(ExportLists &Lists, const std::string &Dll, const std::string &Text);
 
-/// One line for each import that \p Lists do not show exported by name for the table's
-/// machine, naming the function and the DLL; every DLL without a list is one line too.
-/// Imports by ordinal are not judged.
-std::vector<std::string> MissingImports(const ImportTable &Table, const ExportLists &Lists);
+/// The lists of the directory \p Dir, one file <dll>.txt for each DLL. Nothing, with the
+/// reason in \p Error, when a file cannot be read or there is no list at all.
+std::optional<ExportLists> LoadExportLists(const std::string &Dir, std::string &Error);
+
+/// One Windows release that programs are checked against.
+struct TargetSystem {
+  /// The name the findings give, "Windows 2000 SP4".
+  std::string Name;
+  /// The newest operating-system and subsystem version its loader accepts in a PE header.
+  Version Newest;
+  ExportLists Lists;
+};
+
+/// Why \p System would not load the program of \p Table, one line each, naming the function
+/// and the system: a header version newer than the system's, an import that the lists do not
+/// show exported by name for the table's machine, a DLL without a list. Imports by ordinal are
+/// not judged. Empty when nothing is in the way.
+std::vector<std::string> LoadProblems(const ImportTable &Table, const TargetSystem &System);
 
 } // namespace vorse::imports
