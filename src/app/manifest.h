@@ -16,12 +16,18 @@ struct FileDigest {
   std::string sha256;
 };
 
-/// The first line of every manifest.
+/// The first line of every manifest written now: seven fields a record.
 inline constexpr std::string_view kManifestHeader =
+    "time\toriginal_path\tquarantine_name\tsize\tsha256\tregistered_path\taction\n";
+
+/// The first line of the manifests written before the registered path was kept: five fields a
+/// copy, a sixth "restored" for a restore. They are still read, and appended to as they are.
+inline constexpr std::string_view kFiveFieldManifestHeader =
     "time\toriginal_path\tquarantine_name\tsize\tsha256\n";
 
-/// The marker of a record that tells of a restore: a sixth field after the five of a copy.
-inline constexpr std::string_view kRestoredMarker = "restored";
+/// The action of a record: a copy kept, or that copy put back at its original path.
+inline constexpr std::string_view kQuarantinedAction = "quarantined";
+inline constexpr std::string_view kRestoredAction = "restored";
 
 /// One line after the header: a copy kept, or (restored) a copy put back at its original path.
 struct ManifestRecord {
@@ -30,6 +36,11 @@ struct ManifestRecord {
   std::string quarantineName;
   FileDigest digest;
   bool restored = false;
+  /// The path handed to the registration of the original's deletion at the next start, as
+  /// handed: on the NT family without its "\??\" (the real location, which may differ from
+  /// originalPath through WOW64, junctions, substituted drives or 8.3 names), on the 9x family
+  /// the short form written after "NUL=". Empty when nothing was registered.
+  std::string registeredPath;
 };
 
 /// A manifest's records, and the numbers of the lines (from 1, the header) that hold none.
@@ -48,9 +59,10 @@ std::string ManifestField(const std::string &Text);
 /// \p Record as its line, with its line feed; every field encoded by ManifestField.
 std::string ManifestLine(const ManifestRecord &Record);
 
-/// The records of \p Text, a whole manifest. Nothing when it does not start with the header.
-/// A line that is not a record (wrong field count, bad size or digest, a bad %-escape, or the
-/// last line cut short without its line feed) is left out and its number kept.
+/// The records of \p Text, a whole manifest. Nothing when it starts with neither header. A
+/// record has seven fields, or (from a five-field manifest) five, or six with "restored"; a
+/// line that is not one (another field count or action, bad size or digest, a bad %-escape, or
+/// the last line cut short without its line feed) is left out and its number kept.
 std::optional<Manifest> ParseManifest(std::string_view Text);
 
 /// \p Field with its %25, %09, %0D and %0A decoded; nothing when another escape stands in it.

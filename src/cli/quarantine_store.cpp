@@ -24,7 +24,7 @@ QuarantineStore::QuarantineStore(CliOs &Os, std::string Folder)
     : os_(Os), folder_(std::move(Folder)) {}
 
 std::string QuarantineStore::ManifestPath() const {
-  return os_.NativePath(folder_ + "\\manifest.tsv");
+  return os_.NativePath(folder_ + "\\" + kManifestName);
 }
 
 std::optional<std::string> QuarantineStore::Prepare() {
@@ -75,7 +75,7 @@ std::optional<std::string> QuarantineStore::Keep(const std::string &Path, KeptCo
   Kept.name = target.substr(target.find_last_of("\\/") + 1);
   // The path as found may be relative to where the scan ran; a restore may run elsewhere.
   return AppendRecord(
-      {ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name, Kept.digest, false});
+      {ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name, Kept.digest, false, {}});
 }
 
 std::optional<std::string> QuarantineStore::AppendRecord(const ManifestRecord &Record) {
