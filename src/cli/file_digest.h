@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/cli_os.h"
+#include "scan/found_file.h"
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,8 @@ struct FileDigest {
 
 /// Reads the file at \p Path (native form) once, to its end. On failure returns the reason.
 std::error_code DigestFile(const std::string &Path, FileDigest &Digest);
+/// DigestFile on the file held as \p File.
+std::error_code DigestFile(FoundFile &File, FileDigest &Digest);
 
 /// What a would-be copy is to its original.
 enum class Comparison {
@@ -33,6 +36,9 @@ enum class Comparison {
 /// opened as it stands (CliOs::OpenEntryToRead): a link there fails. On failure returns the
 /// reason, naming neither file: the caller knows which step it was.
 std::error_code CompareFiles(CliOs &Os, const std::string &Original, const std::string &Copy,
+                             Comparison &Result, FileDigest &Digest);
+/// CompareFiles with the original held as \p Original.
+std::error_code CompareFiles(CliOs &Os, FoundFile &Original, const std::string &Copy,
                              Comparison &Result, FileDigest &Digest);
 
 } // namespace vorse
