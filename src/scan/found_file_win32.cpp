@@ -50,11 +50,11 @@ DirectoryId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
 
 class Win32FoundFile final : public FoundFile {
 public:
-  Win32FoundFile(win32::ScopedFileHandle File, const std::string &Path,
-                 const BY_HANDLE_FILE_INFORMATION &Info)
+  /// Takes \p File over.
+  Win32FoundFile(HANDLE File, const std::string &Path, const BY_HANDLE_FILE_INFORMATION &Info)
       : FoundFile((static_cast<std::uint64_t>(Info.nFileSizeHigh) << 32) | Info.nFileSizeLow),
-        file_(std::move(File)), folder_(Path.substr(0, NameStart(Path))),
-        name_(Path.substr(NameStart(Path))), id_(IdOf(Info)) {}
+        file_(File), folder_(Path.substr(0, NameStart(Path))), name_(Path.substr(NameStart(Path))),
+        id_(IdOf(Info)) {}
 
   DirectoryId Id() const override { return id_; }
   const std::string &Name() const override { return name_; }
@@ -111,9 +111,11 @@ std::error_code HoldFile(const std::string &Path, std::unique_ptr<FoundFile> &Fo
   win32::ScopedFileHandle file(::CreateFileA(Path.c_str(),
                                              GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, kShare,
                                              nullptr, OPEN_EXISTING, kFlags, nullptr));
-  // A file that the administrator may read but not delete (a system file of TrustedInstaller)
-  // is still copied; its removal then fails through the handle and falls to the next start.
-  if (!file && ::GetLastError() == ERROR_ACCESS_DENIED)
+  // A file that the administrator may read but not delete (a system file of TrustedInstaller),
+  // or that another process holds open without sharing its deletion, is still copied; its
+  // removal then fails through the handle and falls to the next start.
+  if (!file &&
+      (::GetLastError() == ERROR_ACCESS_DENIED || ::GetLastError() == ERROR_SHARING_VIOLATION))
     file.reset(
         ::CreateFileA(Path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr));
   BY_HANDLE_FILE_INFORMATION info{};
@@ -122,7 +124,7 @@ std::error_code HoldFile(const std::string &Path, std::unique_ptr<FoundFile> &Fo
   constexpr DWORD kNotRegular = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
   if ((info.dwFileAttributes & kNotRegular) != 0 || ::GetFileType(file.get()) != FILE_TYPE_DISK)
     return {ERROR_CANT_ACCESS_FILE, std::system_category()};
-  Found = std::make_unique<Win32FoundFile>(std::move(file), Path, info);
+  Found = std::make_unique<Win32FoundFile>(file.release(), Path, info);
   return {};
 }
 

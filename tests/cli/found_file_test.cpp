@@ -96,7 +96,9 @@ TEST_F(FoundFileTest, ASwapAfterTheReadNeverLeadsTheCopyOrRemovalToAnotherFile) 
 }
 #endif
 
-TEST_F(FoundFileTest, AReadOnlyFileIsRemovedNotLeftForARestartThatCannotDeleteIt) {
+TEST_F(FoundFileTest, AReadOnlyFileIsNeverCountedAsScheduledWhileStartUpCouldNotDeleteIt) {
+  // Not in use, it is removed at once. In use, it is scheduled only with its read-only bit
+  // cleared; where the bit cannot be cleared, its removal fails.
   tree_.Program("scan/x.exe", u"Kern32");
   std::filesystem::permissions(tree_.Path("scan/x.exe"), std::filesystem::perms::owner_read |
                                                              std::filesystem::perms::group_read |
@@ -104,6 +106,20 @@ TEST_F(FoundFileTest, AReadOnlyFileIsRemovedNotLeftForARestartThatCannotDeleteIt
   EXPECT_EQ(RunRemoving(), kExitInfected) << err_.str();
   EXPECT_FALSE(tree_.Exists("scan/x.exe"));
   EXPECT_NE(err_.str().find(": removed;"), std::string::npos) << err_.str();
+#ifdef _WIN32
+  tree_.Program("scan/x.exe", u"Kern32");
+  const std::string path = tree_.Path("scan/x.exe");
+  ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  const win32::ScopedFileHandle user(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+  const int status = RunRemoving();
+  const bool readOnly = (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
+  if (err_.str().find("next restart") != std::string::npos)
+    EXPECT_FALSE(readOnly) << err_.str();
+  else
+    EXPECT_EQ(status, kExitError) << err_.str();
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
 }
 
 } // namespace
