@@ -3,6 +3,7 @@
 
 #include "cli/held_folder.h"
 #include "cli/stdio_file.h"
+#include "scan/found_file.h"
 #include "sysutil/file_location.h"
 
 #include <chrono>
@@ -66,6 +67,8 @@ public:
   /// Copies \p Source (a regular file) to \p Target, which must not exist yet, not even as a
   /// link: nothing is ever overwritten, and nothing is written through a link.
   virtual std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) = 0;
+  /// CopyToNewFile from the file the scan found and holds as \p Source.
+  virtual std::error_code CopyFoundToNewFile(FoundFile &Source, const std::string &Target) = 0;
   /// Opens \p Path for reading, but only a regular file, and never through a link (or a
   /// reparse point) at \p Path itself: what stands in the quarantine folder is taken as it is.
   virtual std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) = 0;
@@ -78,6 +81,11 @@ public:
   /// Removes \p Path at once where the system allows it; on Windows a file in use is
   /// registered for deletion at the next start instead (\p Outcome says which).
   virtual std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) = 0;
+  /// Removes the file the scan found at \p Path and holds as \p File, through what it holds
+  /// (FoundFile::Remove). On Windows a file in use is registered for deletion at the next start
+  /// instead, while \p Path still leads to that very file.
+  virtual std::error_code RemoveFound(FoundFile &File, const std::string &Path,
+                                      RemoveOutcome &Outcome) = 0;
   /// \p Path made absolute against the working directory, without resolving links.
   virtual std::string AbsolutePath(const std::string &Path) = 0;
   /// True when \p A and \p B name the same path as this system compares names (case ignored

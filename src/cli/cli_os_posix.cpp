@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <vector>
@@ -191,22 +192,24 @@ public:
     const ScopedFd from = OpenRegularFd(Source);
     if (!from)
       return StreamError();
-    // O_EXCL: an entry that appeared since the name was chosen, a link included, is never
-    // overwritten or written through. The copy is kept from being run by anyone but its owner.
-    const PathAt target(Target);
-    ScopedFd to(target ? openat(target.Dir(), target.Name(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-                       : -1);
-    if (!to)
-      return StreamError();
-    std::error_code error;
-    if (!CopyContents(from.get(), to.get()) || fchmod(to.get(), 0600) != 0 || fsync(to.get()) != 0)
-      error = StreamError();
-    if (close(to.release()) != 0 && !error)
-      error = StreamError();
-    if (error)
-      unlinkat(target.Dir(), target.Name(), 0);
-    return error;
+    return CreateNewFile(Target, [&](int To) { return CopyContents(from.get(), To); });
+  }
+  std::error_code CopyFoundToNewFile(FoundFile &Source, const std::string &Target) override {
+    return CreateNewFile(Target, [&](int To) {
+      std::array<std::byte, 64 * 1024> buffer;
+      for (std::uint64_t offset = 0;;) {
+        std::size_t got = 0;
+        if (const std::error_code error = Source.ReadAt(offset, buffer, got)) {
+          errno = error.value();
+          return false;
+        }
+        if (got == 0)
+          return true;
+        if (!WriteAll(To, reinterpret_cast<const char *>(buffer.data()), got))
+          return false;
+        offset += got;
+      }
+    });
   }
   std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
     errno = 0;
@@ -234,6 +237,13 @@ public:
       return std::make_error_code(std::errc::operation_not_supported);
     Length = static_cast<std::uint64_t>(status.st_size);
     File = std::make_unique<PosixAppendFile>(std::move(fd));
+    return {};
+  }
+  std::error_code RemoveFound(FoundFile &File, const std::string &,
+                              RemoveOutcome &Outcome) override {
+    if (const std::error_code error = File.Remove())
+      return error;
+    Outcome = RemoveOutcome::Removed;
     return {};
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
@@ -340,6 +350,29 @@ public:
     return name;
   }
   std::string ToUtf8(const std::string &Text) override { return Text; }
+
+private:
+  /// Creates \p Target, which must not exist yet, not even as a link, and has \p Fill write
+  /// it (false, with errno set, on a failure); what was made is removed again on any failure.
+  template <typename Filler>
+  static std::error_code CreateNewFile(const std::string &Target, Filler Fill) {
+    // O_EXCL: an entry that appeared since the name was chosen, a link included, is never
+    // overwritten or written through. The copy is kept from being run by anyone but its owner.
+    const PathAt target(Target);
+    ScopedFd to(target ? openat(target.Dir(), target.Name(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+                       : -1);
+    if (!to)
+      return StreamError();
+    std::error_code error;
+    if (!Fill(to.get()) || fchmod(to.get(), 0600) != 0 || fsync(to.get()) != 0)
+      error = StreamError();
+    if (close(to.release()) != 0 && !error)
+      error = StreamError();
+    if (error)
+      unlinkat(target.Dir(), target.Name(), 0);
+    return error;
+  }
 };
 
 } // namespace

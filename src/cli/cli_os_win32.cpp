@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdio>
 #include <list>
+#include <span>
 
 namespace vorse {
 namespace {
@@ -98,6 +99,47 @@ bool WriteAll(HANDLE File, const char *Data, DWORD Size) {
     Size -= wrote;
   }
   return true;
+}
+
+/// Whether \p Error, the reason a deletion failed, may only mean that the file is in use.
+bool IsInUse(std::error_code Error) {
+  return Error.value() == ERROR_SHARING_VIOLATION || Error.value() == ERROR_ACCESS_DENIED;
+}
+
+/// Registers \p Path for deletion at the next start where \p Error, the reason its deletion
+/// failed, may mean it is in use; else returns \p Error.
+std::error_code RemoveAtRestart(const std::string &Path, std::error_code Error,
+                                RemoveOutcome &Outcome) {
+  // A running program or a loaded library cannot be deleted while in use; Windows deletes
+  // it at the next start instead, before anything can load it again.
+  if (!IsInUse(Error))
+    return Error;
+  // Registered by its real location: start-up deletes the path as written, where a 32-bit
+  // program's view of the system directory does not apply.
+  if (!::MoveFileExA(RealLocation(Path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    return win32::LastError();
+  Outcome = RemoveOutcome::ScheduledAtRestart;
+  return {};
+}
+
+/// Creates \p Target, which must not exist yet, and has \p Fill write it through a buffer it
+/// is given; what was made is removed again on any failure.
+template <typename Filler> std::error_code CreateNewFile(const std::string &Target, Filler Fill) {
+  // CREATE_NEW: an entry that appeared since the name was chosen, a link included, is never
+  // overwritten or written through.
+  win32::ScopedFileHandle to(::CreateFileA(Target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                           nullptr));
+  if (!to)
+    return win32::LastError();
+  std::array<char, 64 * 1024> buffer;
+  std::error_code error = Fill(to.get(), std::span<char>(buffer));
+  if (!error && !::FlushFileBuffers(to.get()))
+    error = win32::LastError();
+  to.reset();
+  if (error)
+    ::DeleteFileA(Target.c_str());
+  return error;
 }
 
 class Win32AppendFile final : public AppendFile {
@@ -397,27 +439,30 @@ public:
       return win32::LastError();
     if (::GetFileType(from.get()) != FILE_TYPE_DISK)
       return NotARegularFile();
-    // CREATE_NEW: an entry that appeared since the name was chosen, a link included, is never
-    // overwritten or written through.
-    win32::ScopedFileHandle to(::CreateFileA(Target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                             nullptr));
-    if (!to)
-      return win32::LastError();
-    std::array<char, 64 * 1024> buffer;
-    std::error_code error;
-    for (DWORD got = 1; !error && got > 0;) {
-      if (!::ReadFile(from.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
-                      nullptr) ||
-          !WriteAll(to.get(), buffer.data(), got))
-        error = win32::LastError();
-    }
-    if (!error && !::FlushFileBuffers(to.get()))
-      error = win32::LastError();
-    to.reset();
-    if (error)
-      ::DeleteFileA(Target.c_str());
-    return error;
+    return CreateNewFile(Target, [&](HANDLE To, std::span<char> Buffer) {
+      for (DWORD got = 1; got > 0;) {
+        if (!::ReadFile(from.get(), Buffer.data(), static_cast<DWORD>(Buffer.size()), &got,
+                        nullptr) ||
+            !WriteAll(To, Buffer.data(), got))
+          return win32::LastError();
+      }
+      return std::error_code();
+    });
+  }
+  std::error_code CopyFoundToNewFile(FoundFile &Source, const std::string &Target) override {
+    return CreateNewFile(Target, [&](HANDLE To, std::span<char> Buffer) {
+      const auto bytes = std::as_writable_bytes(Buffer);
+      for (std::uint64_t offset = 0;;) {
+        std::size_t got = 0;
+        if (const std::error_code error = Source.ReadAt(offset, bytes, got))
+          return error;
+        if (got == 0)
+          return std::error_code();
+        if (!WriteAll(To, Buffer.data(), static_cast<DWORD>(got)))
+          return win32::LastError();
+        offset += got;
+      }
+    });
   }
   std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
     return OpenEntryStream(Path, File);
@@ -449,17 +494,22 @@ public:
       Outcome = RemoveOutcome::Removed;
       return {};
     }
-    const std::error_code error = win32::LastError();
-    // A running program or a loaded library cannot be deleted while in use; Windows deletes
-    // it at the next start instead, before anything can load it again.
-    if (error.value() != ERROR_SHARING_VIOLATION && error.value() != ERROR_ACCESS_DENIED)
-      return error;
-    // Registered by its real location: start-up deletes the path as written, where a 32-bit
-    // program's view of the system directory does not apply.
-    if (!::MoveFileExA(RealLocation(Path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-      return win32::LastError();
-    Outcome = RemoveOutcome::ScheduledAtRestart;
-    return {};
+    return RemoveAtRestart(Path, win32::LastError(), Outcome);
+  }
+  std::error_code RemoveFound(FoundFile &File, const std::string &Path,
+                              RemoveOutcome &Outcome) override {
+    const std::error_code error = File.Remove();
+    if (!error) {
+      Outcome = RemoveOutcome::Removed;
+      return {};
+    }
+    // The registration names a path: only while it still leads to the file held.
+    win32::ScopedFileHandle handle;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (IsInUse(error) && (OpenRegular(Path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, handle, info) ||
+                           IdOf(info) != File.Id()))
+      return FoundFileReplaced();
+    return RemoveAtRestart(Path, error, Outcome);
   }
   std::string AbsolutePath(const std::string &Path) override {
     std::string full(MAX_PATH, '\0');

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <span>
 
 namespace vorse {
@@ -23,16 +24,84 @@ std::error_code Open(const std::string &Path, File &Opened) {
   return Opened ? std::error_code() : StreamError();
 }
 
-/// Fills as much of \p Buffer as the file still has; 0 at the end.
-std::error_code ReadChunk(std::FILE *From, std::span<std::byte> Buffer, std::size_t &Got) {
-  errno = 0;
-  Got = std::fread(Buffer.data(), 1, Buffer.size(), From);
-  return Got < Buffer.size() && std::ferror(From) != 0 ? StreamError() : std::error_code();
+/// The bytes of a file, a chunk at a time from its start: each read fills \p Buffer, but at
+/// the end, where \p Got is how much of it was filled (0 past the end).
+using ChunkReader = std::function<std::error_code(std::span<std::byte> Buffer, std::size_t &Got)>;
+
+ChunkReader StreamChunks(std::FILE *From) {
+  return [From](std::span<std::byte> Buffer, std::size_t &Got) {
+    errno = 0;
+    Got = std::fread(Buffer.data(), 1, Buffer.size(), From);
+    return Got < Buffer.size() && std::ferror(From) != 0 ? StreamError() : std::error_code();
+  };
+}
+
+ChunkReader FoundChunks(FoundFile &From) {
+  return [&From, offset = std::uint64_t{0}](std::span<std::byte> Buffer, std::size_t &Got) mutable {
+    for (Got = 0; Got < Buffer.size();) {
+      std::size_t got = 0;
+      if (const std::error_code error = From.ReadAt(offset, Buffer.subspan(Got), got))
+        return error;
+      if (got == 0)
+        break;
+      Got += got;
+      offset += got;
+    }
+    return std::error_code();
+  };
 }
 
 std::string Finish(Sha256 &Hash) {
   const std::array<std::uint8_t, 32> digest = Hash.Final();
   return ToHex(std::string_view(reinterpret_cast<const char *>(digest.data()), digest.size()));
+}
+
+std::error_code DigestChunks(const ChunkReader &Read, FileDigest &Digest) {
+  Sha256 hash;
+  std::array<std::byte, kChunk> buffer;
+  Digest.size = 0;
+  for (std::size_t got = kChunk; got == kChunk;) {
+    if (const std::error_code error = Read(buffer, got))
+      return error;
+    hash.Update(std::span(buffer).first(got));
+    Digest.size += got;
+  }
+  Digest.sha256 = Finish(hash);
+  return {};
+}
+
+/// CompareFiles on an original that \p Read reads and that is the file \p OriginalId.
+std::error_code Compare(const ChunkReader &Read, std::optional<FileId> OriginalId, CliOs &Os,
+                        const std::string &Copy, Comparison &Result, FileDigest &Digest) {
+  File copy;
+  if (const std::error_code error = Os.OpenEntryToRead(Copy, copy))
+    return error;
+  const std::optional<FileId> copyId = Os.IdentifyFile(copy.get());
+  if (!OriginalId || !copyId)
+    return std::make_error_code(std::errc::io_error);
+  Result = Comparison::SameFile;
+  if (OriginalId == copyId)
+    return {};
+  const ChunkReader readCopy = StreamChunks(copy.get());
+  Sha256 hash;
+  std::array<std::byte, kChunk> left;
+  std::array<std::byte, kChunk> right;
+  Result = Comparison::Different;
+  Digest.size = 0;
+  for (std::size_t got = kChunk; got == kChunk;) {
+    std::size_t gotCopy = 0;
+    if (const std::error_code error = Read(left, got))
+      return error;
+    if (const std::error_code error = readCopy(right, gotCopy))
+      return error;
+    if (got != gotCopy || std::memcmp(left.data(), right.data(), got) != 0)
+      return {};
+    hash.Update(std::span(left).first(got));
+    Digest.size += got;
+  }
+  Result = Comparison::Same;
+  Digest.sha256 = Finish(hash);
+  return {};
 }
 
 } // namespace
@@ -45,53 +114,25 @@ std::error_code DigestFile(const std::string &Path, FileDigest &Digest) {
 }
 
 std::error_code DigestStream(std::FILE *File, FileDigest &Digest) {
-  Sha256 hash;
-  std::array<std::byte, kChunk> buffer;
-  Digest.size = 0;
-  for (std::size_t got = kChunk; got == kChunk;) {
-    if (const std::error_code error = ReadChunk(File, buffer, got))
-      return error;
-    hash.Update(std::span(buffer).first(got));
-    Digest.size += got;
-  }
-  Digest.sha256 = Finish(hash);
-  return {};
+  return DigestChunks(StreamChunks(File), Digest);
+}
+
+std::error_code DigestFile(FoundFile &File, FileDigest &Digest) {
+  return DigestChunks(FoundChunks(File), Digest);
 }
 
 std::error_code CompareFiles(CliOs &Os, const std::string &Original, const std::string &Copy,
                              Comparison &Result, FileDigest &Digest) {
   File original;
-  File copy;
   if (const std::error_code error = Open(Original, original))
     return error;
-  if (const std::error_code error = Os.OpenEntryToRead(Copy, copy))
-    return error;
-  const std::optional<FileId> originalId = Os.IdentifyFile(original.get());
-  const std::optional<FileId> copyId = Os.IdentifyFile(copy.get());
-  if (!originalId || !copyId)
-    return std::make_error_code(std::errc::io_error);
-  Result = Comparison::SameFile;
-  if (originalId == copyId)
-    return {};
-  Sha256 hash;
-  std::array<std::byte, kChunk> left;
-  std::array<std::byte, kChunk> right;
-  Result = Comparison::Different;
-  Digest.size = 0;
-  for (std::size_t got = kChunk; got == kChunk;) {
-    std::size_t gotCopy = 0;
-    if (const std::error_code error = ReadChunk(original.get(), left, got))
-      return error;
-    if (const std::error_code error = ReadChunk(copy.get(), right, gotCopy))
-      return error;
-    if (got != gotCopy || std::memcmp(left.data(), right.data(), got) != 0)
-      return {};
-    hash.Update(std::span(left).first(got));
-    Digest.size += got;
-  }
-  Result = Comparison::Same;
-  Digest.sha256 = Finish(hash);
-  return {};
+  return Compare(StreamChunks(original.get()), Os.IdentifyFile(original.get()), Os, Copy, Result,
+                 Digest);
+}
+
+std::error_code CompareFiles(CliOs &Os, FoundFile &Original, const std::string &Copy,
+                             Comparison &Result, FileDigest &Digest) {
+  return Compare(FoundChunks(Original), Original.Id(), Os, Copy, Result, Digest);
 }
 
 } // namespace vorse

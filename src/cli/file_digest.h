@@ -3,6 +3,7 @@
 
 #include "app/manifest.h"
 #include "cli/cli_os.h"
+#include "scan/found_file.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,8 @@ namespace vorse {
 
 /// Reads the file at \p Path (native form) once, to its end. On failure returns the reason.
 std::error_code DigestFile(const std::string &Path, FileDigest &Digest);
+/// DigestFile on the file held as \p File.
+std::error_code DigestFile(FoundFile &File, FileDigest &Digest);
 
 /// Reads \p File from where it stands to its end.
 std::error_code DigestStream(std::FILE *File, FileDigest &Digest);
@@ -32,6 +35,9 @@ enum class Comparison {
 /// opened as it stands (CliOs::OpenEntryToRead): a link there fails. On failure returns the
 /// reason, naming neither file: the caller knows which step it was.
 std::error_code CompareFiles(CliOs &Os, const std::string &Original, const std::string &Copy,
+                             Comparison &Result, FileDigest &Digest);
+/// CompareFiles with the original held as \p Original.
+std::error_code CompareFiles(CliOs &Os, FoundFile &Original, const std::string &Copy,
                              Comparison &Result, FileDigest &Digest);
 
 } // namespace vorse

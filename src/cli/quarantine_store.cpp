@@ -5,74 +5,67 @@
 #include "app/quarantine_name.h"
 #include "cli/path_quoting.h"
 #include "cli/scan_session.h"
-#include "sysutil/parse_path.h"
 
 #include <memory>
 
 namespace vorse {
-namespace {
-
-/// The directory part of \p Path, up to its last separator; "." when it has none.
-std::string ParentOf(const std::string &Path) {
-  const std::size_t separator = Path.find_last_of("\\/");
-  return separator == std::string::npos ? "." : Path.substr(0, separator + 1);
-}
-
-} // namespace
 
 QuarantineStore::QuarantineStore(CliOs &Os, std::string Folder)
     : os_(Os), folder_(std::move(Folder)) {}
 
 std::string QuarantineStore::ManifestPath() const {
-  return os_.NativePath(folder_ + "\\" + kManifestName);
+  return os_.NativePath(os_.SearchForm(folder_) + "\\" + kManifestName);
 }
 
 std::optional<std::string> QuarantineStore::Prepare() {
   if (const std::error_code error = os_.CreateDirectories(folder_))
     return "cannot create quarantine folder " + QuotePath(folder_) + ": " + ErrorText(error);
-  folderId_ = os_.IdentifyDirectory(folder_);
+  folderId_ = os_.IdentifyDirectory(os_.SearchForm(folder_));
   return std::nullopt;
 }
 
-std::optional<std::string> QuarantineStore::Keep(const std::string &Path, KeptCopy &Kept) {
+std::optional<std::string> QuarantineStore::Keep(FoundFile &Found, const std::string &Path,
+                                                 KeptCopy &Kept) {
   // A copy found again inside the folder is its own quarantine copy: verifying it against
   // itself proves nothing, and removing it would lose the only copy.
-  if (folderId_ && os_.IdentifyDirectory(ParentOf(Path)) == folderId_) {
+  if (folderId_ && Found.FolderId() == folderId_) {
     Kept.alreadyQuarantined = true;
     return std::nullopt;
   }
-  ParsePath(Path);
-  const std::string name = ParsedFile();
+  // Joined and split in the search's form, where a "\\" that a POSIX name holds is no
+  // separator: the copy takes the whole name, in the folder itself.
+  const std::string name = os_.SearchForm(Found.Name());
   // Only a regular file of its own with the same bytes may stand for a copy: a link, even one
   // to an identical file, or a hard link to the original itself is passed over.
   QuarantineSlot slot = QuarantineSlot::Free;
-  const std::string target =
-      os_.NativePath(QuarantineTarget(folder_, name, [&](const std::string &Candidate) {
+  const std::string chosen =
+      QuarantineTarget(os_.SearchForm(folder_), name, [&](const std::string &Candidate) {
         const std::string native = os_.NativePath(Candidate);
         if (!os_.Exists(native))
           return slot = QuarantineSlot::Free;
         Comparison comparison = Comparison::Different;
         FileDigest unused;
         // A candidate that cannot be compared is taken as holding something else.
-        const std::error_code error = CompareFiles(os_, Path, native, comparison, unused);
+        const std::error_code error = CompareFiles(os_, Found, native, comparison, unused);
         return slot = !error && comparison == Comparison::Same ? QuarantineSlot::SameContents
                                                                : QuarantineSlot::OtherContents;
-      }));
+      });
+  const std::string target = os_.NativePath(chosen);
   // A free name is taken only by a file created there now; should anything appear there
   // meanwhile, this copy fails.
   if (slot == QuarantineSlot::Free) {
-    if (const std::error_code error = os_.CopyToNewFile(Path, target))
+    if (const std::error_code error = os_.CopyFoundToNewFile(Found, target))
       return "cannot copy to " + QuotePath(target) + ": " + ErrorText(error);
   }
   Comparison comparison = Comparison::Different;
-  if (const std::error_code error = CompareFiles(os_, Path, target, comparison, Kept.digest))
+  if (const std::error_code error = CompareFiles(os_, Found, target, comparison, Kept.digest))
     return "cannot verify the copy " + QuotePath(target) + ": " + ErrorText(error);
   if (comparison == Comparison::SameFile)
     return "the copy " + QuotePath(target) + " is the original itself";
   if (comparison != Comparison::Same)
     return "the copy " + QuotePath(target) + " differs from the original";
   Kept.path = target;
-  Kept.name = target.substr(target.find_last_of("\\/") + 1);
+  Kept.name = os_.NativePath(chosen.substr(chosen.rfind('\\') + 1));
   // The path as found may be relative to where the scan ran; a restore may run elsewhere.
   return AppendRecord(
       {ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name, Kept.digest, false, {}});

@@ -35,10 +35,11 @@ public:
   /// Creates the folder when it is missing. Returns the message to show when it cannot.
   std::optional<std::string> Prepare();
 
-  /// Copies \p Path into the folder (or finds an identical copy there already), verifies the
-  /// copy and appends its manifest line; a file of the folder itself is left alone. Returns the
-  /// message to show when any step fails: then the original must stay where it is.
-  std::optional<std::string> Keep(const std::string &Path, KeptCopy &Kept);
+  /// Copies \p Found, the file the scan found at \p Path, into the folder (or finds an identical
+  /// copy there already), verifies the copy and appends its manifest line; a file of the folder
+  /// itself is left alone. Returns the message to show when any step fails: then the original
+  /// must stay where it is.
+  std::optional<std::string> Keep(FoundFile &Found, const std::string &Path, KeptCopy &Kept);
 
   /// Appends \p Record to the manifest, which starts with its header line when it is new.
   /// Returns the message to show when it cannot.

@@ -51,9 +51,10 @@ public:
     if (!options_.quarantine)
       return true;
     // Every file found there would be taken for a copy kept earlier and left as it is.
-    const std::optional<DirectoryId> folder = cli_.IdentifyDirectory(*options_.quarantine);
+    const std::optional<DirectoryId> folder =
+        cli_.IdentifyDirectory(cli_.SearchForm(*options_.quarantine));
     for (const std::string &root : Roots) {
-      if (folder && cli_.IdentifyDirectory(root) == folder) {
+      if (folder && cli_.IdentifyDirectory(cli_.SearchForm(root)) == folder) {
         Message("", "the quarantine folder " + QuotePath(*options_.quarantine) +
                         " is also a directory to scan: choose one outside the scanned tree");
         return false;
@@ -83,7 +84,8 @@ public:
     ++counts_.files;
     progress_.Update(counts_);
   }
-  void OnInfected(const std::string &Path, const std::u16string &InternalName) override {
+  void OnInfected(const std::string &Path, const std::u16string &InternalName, FoundFile *Found,
+                  std::error_code NotHeld) override {
     ++counts_.infected;
     if (!options_.json && !events_) {
       progress_.Clear();
@@ -92,7 +94,7 @@ public:
     Finding finding;
     finding.path = Path;
     finding.internalName = InternalName;
-    Handle(finding);
+    Handle(finding, Found, NotHeld);
     if (store_ && finding.error.empty())
       Message(finding.path, ActionLine(finding));
     if (events_)
@@ -188,18 +190,24 @@ private:
     return "quarantined as " + copy;
   }
 
-  void Handle(Finding &Finding) {
+  /// Acts on \p Found, the file the finding is of; null where it could not be held, for the
+  /// reason \p NotHeld.
+  void Handle(Finding &Finding, FoundFile *Found, std::error_code NotHeld) {
     if (!store_) {
       if (!options_.json && !events_)
         return;
       FileDigest digest;
-      if (const std::error_code error = DigestFile(Finding.path, digest))
+      if (const std::error_code error = Found ? DigestFile(*Found, digest) : NotHeld)
         return Fail(Finding, "digest", "cannot read for its SHA-256: " + ErrorText(error));
       Finding.digest = digest;
       return;
     }
+    if (!Found)
+      return Fail(Finding, "quarantine",
+                  NotHeld == FoundFileReplaced() ? ErrorText(NotHeld)
+                                                 : "cannot open: " + ErrorText(NotHeld));
     KeptCopy kept;
-    if (const std::optional<std::string> error = store_->Keep(Finding.path, kept))
+    if (const std::optional<std::string> error = store_->Keep(*Found, Finding.path, kept))
       return Fail(Finding, "quarantine", *error);
     if (kept.alreadyQuarantined) {
       Finding.action = "already_quarantined";
@@ -212,7 +220,7 @@ private:
     if (!options_.remove)
       return;
     RemoveOutcome outcome = RemoveOutcome::Removed;
-    if (const std::error_code error = cli_.RemoveFile(Finding.path, outcome))
+    if (const std::error_code error = cli_.RemoveFound(*Found, Finding.path, outcome))
       return Fail(Finding, "removal", "cannot remove (its copy is kept): " + ErrorText(error));
     if (outcome == RemoveOutcome::Removed) {
       Finding.action = "removed";

@@ -3,10 +3,12 @@
 
 #include "scan/file_search.h"
 #include "scan/forwarding_scan_os.h"
+#include "scan/found_file.h"
 #include "scan/signatures.h"
 #include "scan/version_data.h"
 
 #include <algorithm>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -187,15 +189,31 @@ public:
     const std::optional<VersionEntries> entries = GetFileVersionData(scan_, Text);
     if (!entries)
       return;
-    for (const std::u16string &entry : *entries) {
-      if (IsVorseSignature(entry)) {
-        listener_.OnInfected(cli_.NativePath(Text), entry.substr(kEntryPrefix));
-        return;
-      }
+    const auto signature = std::find_if(entries->begin(), entries->end(), IsVorseSignature);
+    if (signature == entries->end())
+      return;
+    std::unique_ptr<FoundFile> found;
+    std::error_code notHeld = scan_.HoldFile(Text, found);
+    // The entry may have been given to another file since the read: what is held must be a
+    // file that the read would have found infected too.
+    if (!notHeld && !StillInfected(*found)) {
+      found.reset();
+      notHeld = FoundFileReplaced();
     }
+    listener_.OnInfected(cli_.NativePath(Text), signature->substr(kEntryPrefix), found.get(),
+                         notHeld);
   }
 
 private:
+  static bool StillInfected(FoundFile &Found) {
+    const std::optional<std::vector<std::byte>> block = LocateVersionBlock(Found);
+    if (!block)
+      return false;
+    const VersionEntries entries =
+        ExtractVersionEntries(*block, static_cast<std::uint32_t>(block->size()));
+    return std::any_of(entries.begin(), entries.end(), IsVorseSignature);
+  }
+
   ScanOs &scan_;
   CliOs &cli_;
   ScanListener &listener_;

@@ -17,8 +17,11 @@ public:
   /// A matching entry is about to be examined. \p Row is the path as the search wrote it, not
   /// in the system's own form: making that form costs every row, and most listeners only count.
   virtual void OnFileExamined(const std::string &Row) = 0;
-  /// \p Path carries one of the two signatures; \p InternalName is the value as read.
-  virtual void OnInfected(const std::string &Path, const std::u16string &InternalName) = 0;
+  /// \p Path carries one of the two signatures; \p InternalName is the value as read. \p Found
+  /// is the file examined, held for acting on it, and still carrying the signature when read
+  /// through what holds it; null where it could not be held, for the reason \p NotHeld.
+  virtual void OnInfected(const std::string &Path, const std::u16string &InternalName,
+                          FoundFile *Found, std::error_code NotHeld) = 0;
   /// A directory or file could not be examined; the scan goes on.
   virtual void OnProblem(const std::string &Path, const std::string &Reason) = 0;
   /// \p Dir is not searched: it leads back to \p Ancestor, whose search is under way. Nothing

@@ -29,6 +29,10 @@ public:
                                    std::uint32_t Size, void *Data) override {
     return inner_.GetFileVersionInfoA(FileName, Handle, Size, Data);
   }
+  std::error_code HoldFile(const std::string &FileName,
+                           std::unique_ptr<FoundFile> &Found) override {
+    return inner_.HoldFile(FileName, Found);
+  }
   std::error_code LastError() override { return inner_.LastError(); }
 
 protected:

@@ -3,10 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <system_error>
 
 namespace vorse {
+
+class FoundFile;
 
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 /// What GetFileAttributesA returns when an entry cannot be examined: all bits set.
@@ -49,6 +52,11 @@ public:
   /// Writes the version block into \p Data, within \p Size bytes.
   virtual std::int32_t GetFileVersionInfoA(const std::string &FileName, std::uint32_t Handle,
                                            std::uint32_t Size, void *Data) = 0;
+  /// Holds the file \p FileName that the version queries have just read, for acting on it
+  /// without resolving its path again: on POSIX through the directory the read went through.
+  /// Not one of Windows' calls. On failure returns the reason.
+  virtual std::error_code HoldFile(const std::string &FileName,
+                                   std::unique_ptr<FoundFile> &Found) = 0;
   /// Why the last failed call of this thread failed, for reports that name the reason.
   virtual std::error_code LastError() = 0;
 };

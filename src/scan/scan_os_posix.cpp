@@ -21,6 +21,7 @@
 // their outcome from it as the search reaches them. Any other file, and every file where the
 // system gives no io_uring, is read alone.
 #include "batched_version_reads.h"
+#include "found_file.h"
 #include "pe_locate.h"
 #include "scan_os.h"
 #include "sysutil/posix_file.h"
@@ -386,6 +387,17 @@ public:
       return 0;
     std::memcpy(Data, block->data(), std::min<std::size_t>(block->size(), Size));
     return 1;
+  }
+
+  std::error_code HoldFile(const std::string &FileName,
+                           std::unique_ptr<FoundFile> &Found) override {
+    const PosixPath posix(FileName);
+    const std::lock_guard lock(mutex_);
+    // The directory the read just went through, still held: the path is not resolved again.
+    const int dir = chain_.Open(posix.Dir());
+    if (dir < 0)
+      return {errno, std::generic_category()};
+    return HoldFileAt(dir, posix.Name(), Found);
   }
 
   std::error_code LastError() override { return {errno, std::generic_category()}; }

@@ -1,4 +1,5 @@
 // ScanOs for Windows: generic Win32 code only, each method one call of the same name.
+#include "found_file.h"
 #include "scan_os.h"
 #include "sysutil/win32_support.h"
 
@@ -50,6 +51,10 @@ public:
   std::int32_t GetFileVersionInfoA(const std::string &FileName, std::uint32_t Handle,
                                    std::uint32_t Size, void *Data) override {
     return ::GetFileVersionInfoA(FileName.c_str(), Handle, Size, Data);
+  }
+  std::error_code HoldFile(const std::string &FileName,
+                           std::unique_ptr<FoundFile> &Found) override {
+    return vorse::HoldFile(FileName, Found);
   }
   std::error_code LastError() override { return win32::LastError(); }
 };

@@ -76,6 +76,8 @@ TEST_F(HostilePathsTest, BackslashesInNamesNeitherLeaveTheRootNorHideAFile) {
       "root/p" + escape + ".exe",
       "root/p" + escape + mapped + "\\.exe",
       "root/\\.exe",
+      // Split at its "\\", this name would lie in the quarantine folder.
+      "root/..\\q\\evil.exe",
   };
   std::set<std::string> expected;
   for (const std::string &file : planted) {
@@ -90,6 +92,9 @@ TEST_F(HostilePathsTest, BackslashesInNamesNeitherLeaveTheRootNorHideAFile) {
   EXPECT_TRUE(tree_.Exists("outside/victim.exe"));
   EXPECT_TRUE(tree_.Exists("etc/victim.exe"));
   EXPECT_EQ(LineSet(tree_.Read("q/manifest.tsv")).size(), planted.size() + 1);
+  // Each copy keeps its whole name, as one entry of the folder itself.
+  for (const char *copy : {"q/evil\\x.exe", "q/..\\q\\evil.exe", "q/\\.exe"})
+    EXPECT_TRUE(tree_.Exists(copy)) << copy;
 }
 
 /// Writes \p Bytes as the new file \p Name of the open directory \p Dir.

@@ -19,7 +19,8 @@ public:
   void OnFileExamined(const std::string &Row) override {
     rows.push_back(PlatformCliOs().NativePath(Row));
   }
-  void OnInfected(const std::string &, const std::u16string &) override {}
+  void OnInfected(const std::string &, const std::u16string &, FoundFile *,
+                  std::error_code) override {}
   void OnProblem(const std::string &Path, const std::string &Reason) override {
     problems.push_back(Path + ": " + Reason);
   }

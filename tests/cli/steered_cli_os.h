@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -48,6 +49,8 @@ public:
   /// The longest path the calls take, as Windows has one; the platform's own when unset.
   std::optional<std::size_t> pathLimit;
   std::vector<std::string> removed;
+  /// Runs before each manifest append: the last step before an original is removed.
+  std::function<void()> beforeAppend;
 
   std::string NativePath(const std::string &SearchPath) override {
     return real_.NativePath(SearchPath);
@@ -72,10 +75,10 @@ public:
     return real_.CreateDirectories(Path);
   }
   std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
-    const std::error_code error = real_.CopyToNewFile(Source, Target);
-    if (!error && spoilCopies)
-      std::ofstream(Target, std::ios::binary | std::ios::app) << "spoilt";
-    return error;
+    return Spoil(real_.CopyToNewFile(Source, Target), Target);
+  }
+  std::error_code CopyFoundToNewFile(FoundFile &Source, const std::string &Target) override {
+    return Spoil(real_.CopyFoundToNewFile(Source, Target), Target);
   }
   std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
     return real_.OpenEntryToRead(Path, File);
@@ -83,19 +86,19 @@ public:
   std::optional<FileId> IdentifyFile(std::FILE *File) override { return real_.IdentifyFile(File); }
   std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
                                  std::uint64_t &Length, bool &Created) override {
+    if (beforeAppend)
+      beforeAppend();
     const std::error_code error = real_.OpenAppendFile(Path, File, Length, Created);
     if (!error && appendLimit)
       File = std::make_unique<ShortAppendFile>(std::move(File), *appendLimit);
     return error;
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
-    removed.push_back(Path);
-    if (undeletable.contains(Path))
-      return std::make_error_code(std::errc::permission_denied);
-    if (!removeAs)
-      return real_.RemoveFile(Path, Outcome);
-    Outcome = *removeAs;
-    return {};
+    return Remove(Path, Outcome, [&] { return real_.RemoveFile(Path, Outcome); });
+  }
+  std::error_code RemoveFound(FoundFile &File, const std::string &Path,
+                              RemoveOutcome &Outcome) override {
+    return Remove(Path, Outcome, [&] { return real_.RemoveFound(File, Path, Outcome); });
   }
   std::string AbsolutePath(const std::string &Path) override { return real_.AbsolutePath(Path); }
   bool SamePath(const std::string &A, const std::string &B) override {
@@ -120,6 +123,22 @@ public:
   std::string ToUtf8(const std::string &Text) override { return real_.ToUtf8(Text); }
 
 private:
+  std::error_code Spoil(std::error_code Error, const std::string &Target) const {
+    if (!Error && spoilCopies)
+      std::ofstream(Target, std::ios::binary | std::ios::app) << "spoilt";
+    return Error;
+  }
+  std::error_code Remove(const std::string &Path, RemoveOutcome &Outcome,
+                         const std::function<std::error_code()> &Real) {
+    removed.push_back(Path);
+    if (undeletable.contains(Path))
+      return std::make_error_code(std::errc::permission_denied);
+    if (!removeAs)
+      return Real();
+    Outcome = *removeAs;
+    return {};
+  }
+
   CliOs &real_ = PlatformCliOs();
 };
 

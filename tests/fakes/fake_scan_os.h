@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -108,6 +109,12 @@ public:
     const std::vector<std::byte> &block = it->second.block;
     std::memcpy(Data, block.data(), std::min<std::size_t>(block.size(), Size));
     return 1;
+  }
+  /// Files of memory cannot be held: what the scanner does with a found file is tested on
+  /// real trees.
+  std::error_code HoldFile(const std::string &FileName, std::unique_ptr<FoundFile> &) override {
+    calls_.push_back("HoldFile " + FileName);
+    return std::make_error_code(std::errc::operation_not_supported);
   }
   std::error_code LastError() override { return {lastError_, std::generic_category()}; }
 
