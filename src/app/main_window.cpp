@@ -95,10 +95,11 @@ void DiscardQueuedInput() {
 }
 
 /// The selected row of the list box \p Window, read with \p Send (SendMessageA or
-/// SendMessageW) into a string of its character type, sized by that form's LB_GETTEXTLEN;
-/// nothing when no row is selected or the row cannot be read.
+/// SendMessageW) into a string of its character type, with room for \p Widest of its units for
+/// each unit that form's LB_GETTEXTLEN counts; nothing when no row is selected or the row cannot
+/// be read.
 template <typename Text, typename Sender>
-std::optional<Text> SelectedRow(HWND Window, Sender Send) {
+std::optional<Text> SelectedRow(HWND Window, Sender Send, std::size_t Widest) {
   const LRESULT row = Send(Window, LB_GETCURSEL, 0, 0);
   if (row == LB_ERR)
     return std::nullopt;
@@ -106,10 +107,10 @@ std::optional<Text> SelectedRow(HWND Window, Sender Send) {
   if (length == LB_ERR)
     return std::nullopt;
   // Room for the terminating NUL that LB_GETTEXT writes after the text.
-  Text text(static_cast<std::size_t>(length) + 1, typename Text::value_type{});
+  Text text(static_cast<std::size_t>(length) * Widest + 1, typename Text::value_type{});
   const LRESULT copied =
       Send(Window, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(text.data()));
-  if (copied == LB_ERR || copied > length)
+  if (copied == LB_ERR || copied < 0 || static_cast<std::size_t>(copied) >= text.size())
     return std::nullopt;
   text.resize(static_cast<std::size_t>(copied));
   return text;
@@ -158,13 +159,14 @@ void ListBoxControl::SetListIndex(std::int64_t Index) {
 }
 
 std::string ListBoxControl::Text() const {
-  // The 9x family has no wide list box messages (SendMessageW is a stub there) and no UTF-8
-  // code page: its narrow length counts exactly what the narrow LB_GETTEXT writes. Elsewhere
-  // the narrow length is no bound: it may count one byte for a character that the code page
-  // (UTF-8 here) spells in three, so the row is read in the wide form and converted.
+  // The wide length counts exactly what the wide LB_GETTEXT writes; the narrow length may count
+  // one byte for a character that the code page (UTF-8 here) spells in three. So the row is
+  // read in the wide form and converted, except on the 9x family, whose wide messages are stubs
+  // (SendMessageW fails there): it reads the narrow form, with room for three bytes a counted
+  // unit. Its own code pages take at most two; Wine set to the 9x family may have UTF-8.
   if (OS_Detect(PlatformSysutilOs()) == kPlatform9x)
-    return SelectedRow<std::string>(window_, ::SendMessageA).value_or(std::string());
-  const std::optional<std::wstring> wide = SelectedRow<std::wstring>(window_, ::SendMessageW);
+    return SelectedRow<std::string>(window_, ::SendMessageA, 3).value_or(std::string());
+  const std::optional<std::wstring> wide = SelectedRow<std::wstring>(window_, ::SendMessageW, 1);
   return wide ? ToCodePage(*wide) : std::string();
 }
 
