@@ -1,10 +1,12 @@
 // The platform operations of the window's start-up, the run, the quarantine and the restart.
 #pragma once
 
+#include "sysutil/append_file.h"
 #include "sysutil/file_location.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,6 +62,10 @@ public:
   /// RuntimeError naming the file and the reason when it cannot; the old file then stays as it
   /// was.
   virtual void ReplaceWithLines(const std::string &Path, const std::string &Lines) = 0;
+  /// Opens \p Path to append records to (sysutil's OpenAppendFile): created when missing, but
+  /// only a regular file, and never through a link or reparse point standing at its name.
+  virtual std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                         std::uint64_t &Length, bool &Created) = 0;
   /// Why the last failed call of this thread failed, for reports that name the reason.
   virtual std::error_code LastError() = 0;
 

@@ -109,6 +109,10 @@ public:
       throw RuntimeError("Cannot write " + Path + ": " + reason);
     }
   }
+  std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                 std::uint64_t &Length, bool &Created) override {
+    return vorse::OpenAppendFile(ToPosixForm(Path), File, Length, Created);
+  }
   std::error_code LastError() override { return {errno, std::generic_category()}; }
 
   // POSIX keeps no name from being renamed while it is open: the descriptor only stands in for

@@ -100,6 +100,10 @@ public:
       throw RuntimeError("Cannot write " + Path + ": " + reason.message());
     }
   }
+  std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                 std::uint64_t &Length, bool &Created) override {
+    return vorse::OpenAppendFile(Path, File, Length, Created);
+  }
   std::error_code LastError() override { return win32::LastError(); }
 
   std::intptr_t HoldFolder(const std::string &Path) override {

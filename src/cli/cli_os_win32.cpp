@@ -45,27 +45,6 @@ std::string AnsiToUtf8(const std::string &Text) {
   return converted;
 }
 
-/// The error for an entry that is a link (a reparse point), a directory or a device where a
-/// regular file is needed.
-std::error_code NotARegularFile() {
-  return {ERROR_CANT_ACCESS_FILE, std::system_category()};
-}
-
-/// Opens \p Path with \p Access and \p Disposition, but only a regular disk file, and never
-/// through a reparse point at \p Path itself (a symbolic link or a junction standing there).
-std::error_code OpenRegular(const std::string &Path, DWORD Access, DWORD Disposition,
-                            win32::ScopedFileHandle &File, BY_HANDLE_FILE_INFORMATION &Info) {
-  File.reset(::CreateFileA(
-      Path.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      Disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!File || !::GetFileInformationByHandle(File.get(), &Info))
-    return win32::LastError();
-  constexpr DWORD kNotRegular = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-  if ((Info.dwFileAttributes & kNotRegular) != 0 || ::GetFileType(File.get()) != FILE_TYPE_DISK)
-    return NotARegularFile();
-  return {};
-}
-
 FileId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
   return FileId{Info.dwVolumeSerialNumber,
                 (static_cast<std::uint64_t>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow};
@@ -82,34 +61,6 @@ bool WriteAll(HANDLE File, const char *Data, DWORD Size) {
   }
   return true;
 }
-
-class Win32AppendFile final : public AppendFile {
-public:
-  explicit Win32AppendFile(HANDLE File) : file_(File) {}
-  std::error_code Append(std::string_view Data, std::size_t &Written) override {
-    Written = 0;
-    DWORD wrote = 0;
-    // One write at the end: the whole record lands, or the part that fitted.
-    if (!::SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_END) ||
-        !::WriteFile(file_.get(), Data.data(), static_cast<DWORD>(Data.size()), &wrote, nullptr))
-      return win32::LastError();
-    Written = wrote;
-    if (Written == Data.size() && !::FlushFileBuffers(file_.get()))
-      return win32::LastError();
-    return {};
-  }
-  std::error_code Truncate(std::uint64_t Length) override {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(Length);
-    if (!::SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN) ||
-        !::SetEndOfFile(file_.get()))
-      return win32::LastError();
-    return {};
-  }
-
-private:
-  win32::ScopedFileHandle file_;
-};
 
 class Win32CliOs final : public CliOs {
 public:
@@ -173,7 +124,7 @@ public:
     if (!from)
       return win32::LastError();
     if (::GetFileType(from.get()) != FILE_TYPE_DISK)
-      return NotARegularFile();
+      return win32::NotARegularFile();
     // CREATE_NEW: an entry that appeared since the name was chosen, a link included, is never
     // overwritten or written through.
     win32::ScopedFileHandle to(::CreateFileA(Target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -199,7 +150,8 @@ public:
   std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
     win32::ScopedFileHandle handle;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (const std::error_code error = OpenRegular(Path, GENERIC_READ, OPEN_EXISTING, handle, info))
+    if (const std::error_code error =
+            win32::OpenRegular(Path, GENERIC_READ, OPEN_EXISTING, handle, info))
       return error;
     const int fd =
         ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDONLY | _O_BINARY);
@@ -222,18 +174,7 @@ public:
   }
   std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
                                  std::uint64_t &Length, bool &Created) override {
-    win32::ScopedFileHandle handle;
-    BY_HANDLE_FILE_INFORMATION info{};
-    constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
-    std::error_code error = OpenRegular(Path, kAccess, CREATE_NEW, handle, info);
-    Created = !error;
-    if (error.value() == ERROR_FILE_EXISTS)
-      error = OpenRegular(Path, kAccess, OPEN_EXISTING, handle, info);
-    if (error)
-      return error;
-    Length = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    File = std::make_unique<Win32AppendFile>(handle.release());
-    return {};
+    return vorse::OpenAppendFile(Path, File, Length, Created);
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
     if (::DeleteFileA(Path.c_str())) {
