@@ -43,9 +43,6 @@ struct Restore {
   std::string error;
 };
 
-/// \p Time as ISO 8601 in UTC with milliseconds: "2026-05-01T09:30:00.250Z".
-std::string UtcTimestamp(std::chrono::system_clock::time_point Time);
-
 /// The members every report carries: "@timestamp", "ecs", "agent", "host" and, opened and left
 /// open for the caller's own members, the object "vorsescan" with "schema_version".
 void BeginReport(JsonWriter &Json, CliOs &Os);

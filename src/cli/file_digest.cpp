@@ -2,8 +2,8 @@
 #include "cli/file_digest.h"
 
 #include "cli/json_writer.h"
-#include "cli/sha256.h"
 #include "cli/stdio_file.h"
+#include "sysutil/sha256.h"
 
 #include <array>
 #include <cstdio>

@@ -1,6 +1,7 @@
 // Whole-file reads of the scanner: a file's size and SHA-256, and byte-for-byte comparison.
 #pragma once
 
+#include "app/manifest.h"
 #include "cli/cli_os.h"
 
 #include <cstdint>
@@ -8,12 +9,6 @@
 #include <system_error>
 
 namespace vorse {
-
-/// A file's length and the lower-case hex SHA-256 of its bytes.
-struct FileDigest {
-  std::uint64_t size = 0;
-  std::string sha256;
-};
 
 /// Reads the file at \p Path (native form) once, to its end. On failure returns the reason.
 std::error_code DigestFile(const std::string &Path, FileDigest &Digest);

@@ -1,8 +1,8 @@
 // QuarantineStore: verified copies of infected files, with a manifest to put them back by.
 #include "cli/quarantine_store.h"
 
+#include "app/manifest.h"
 #include "app/quarantine_name.h"
-#include "cli/manifest.h"
 #include "cli/path_quoting.h"
 #include "cli/scan_session.h"
 #include "sysutil/parse_path.h"
@@ -19,29 +19,6 @@ std::string ParentOf(const std::string &Path) {
 }
 
 } // namespace
-
-std::string ManifestField(const std::string &Text) {
-  std::string field;
-  for (const char c : Text) {
-    switch (c) {
-    case '%':
-      field += "%25";
-      break;
-    case '\t':
-      field += "%09";
-      break;
-    case '\r':
-      field += "%0D";
-      break;
-    case '\n':
-      field += "%0A";
-      break;
-    default:
-      field += c;
-    }
-  }
-  return field;
-}
 
 QuarantineStore::QuarantineStore(CliOs &Os, std::string Folder)
     : os_(Os), folder_(std::move(Folder)) {}

@@ -50,8 +50,4 @@ private:
   std::optional<DirectoryId> folderId_;
 };
 
-/// A manifest field: "%", tab, carriage return and line feed as %25, %09, %0D and %0A, so
-/// every name fits one field of one line and can be decoded exactly.
-std::string ManifestField(const std::string &Text);
-
 } // namespace vorse

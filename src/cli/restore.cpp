@@ -1,8 +1,8 @@
 // RunRestore: puts quarantined files back where they were found, as manifest.tsv recorded them.
 #include "cli/restore.h"
 
+#include "app/manifest.h"
 #include "cli/event_log.h"
-#include "cli/manifest.h"
 #include "cli/path_quoting.h"
 #include "cli/quarantine_store.h"
 #include "cli/run_cli.h"

@@ -1,16 +1,17 @@
 // The scanner's building blocks: its command line, JSON text, progress line and digests.
+#include "app/manifest.h"
 #include "cli/cli_options.h"
 #include "cli/cli_os.h"
 #include "cli/event_log.h"
 #include "cli/file_digest.h"
 #include "cli/json_writer.h"
-#include "cli/manifest.h"
 #include "cli/path_quoting.h"
 #include "cli/pending_deletes.h"
 #include "cli/progress.h"
 #include "cli/quarantine_store.h"
 #include "cli_test_tree.h"
 #include "scan/signatures.h"
+#include "sysutil/utc_time.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
-// SHA-256 from the platform's own cryptography: CryptoAPI on Windows, libcrypto elsewhere.
+// SHA-256 from the platform's own cryptography (CryptoAPI on Windows, libcrypto elsewhere), or
+// our own where the platform has none.
 #pragma once
 
 #include <array>
@@ -9,8 +10,8 @@
 
 namespace vorse {
 
-/// An incremental SHA-256 digest. Throws std::runtime_error when the platform's provider
-/// cannot be used at all.
+/// An incremental SHA-256 digest. Throws std::runtime_error when the platform's provider fails
+/// midway.
 class Sha256 {
 public:
   Sha256();

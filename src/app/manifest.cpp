@@ -1,8 +1,7 @@
 // manifest.tsv of a quarantine folder: its records, written and read back.
-#include "cli/manifest.h"
+#include "app/manifest.h"
 
-#include "cli/event_log.h"
-#include "cli/quarantine_store.h"
+#include "sysutil/utc_time.h"
 
 #include <algorithm>
 #include <charconv>
@@ -48,6 +47,29 @@ std::optional<ManifestRecord> ParseRecord(std::string_view Line) {
 }
 
 } // namespace
+
+std::string ManifestField(const std::string &Text) {
+  std::string field;
+  for (const char c : Text) {
+    switch (c) {
+    case '%':
+      field += "%25";
+      break;
+    case '\t':
+      field += "%09";
+      break;
+    case '\r':
+      field += "%0D";
+      break;
+    case '\n':
+      field += "%0A";
+      break;
+    default:
+      field += c;
+    }
+  }
+  return field;
+}
 
 std::string ManifestTime(std::chrono::system_clock::time_point Time) {
   // "2026-05-01T09:30:00.250Z" without its fraction.

@@ -1,8 +1,6 @@
 // manifest.tsv of a quarantine folder: its records, written and read back.
 #pragma once
 
-#include "cli/file_digest.h"
-
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -11,6 +9,12 @@
 #include <vector>
 
 namespace vorse {
+
+/// A file's length and the lower-case hex SHA-256 of its bytes.
+struct FileDigest {
+  std::uint64_t size = 0;
+  std::string sha256;
+};
 
 /// The first line of every manifest.
 inline constexpr std::string_view kManifestHeader =
@@ -36,6 +40,10 @@ struct Manifest {
 
 /// \p Time as the manifest writes it: ISO 8601 in UTC to the second.
 std::string ManifestTime(std::chrono::system_clock::time_point Time);
+
+/// A manifest field: "%", tab, carriage return and line feed as %25, %09, %0D and %0A, so
+/// every name fits one field of one line and can be decoded exactly.
+std::string ManifestField(const std::string &Text);
 
 /// \p Record as its line, with its line feed; every field encoded by ManifestField.
 std::string ManifestLine(const ManifestRecord &Record);

@@ -1,5 +1,5 @@
 // Sha256 over OpenSSL's libcrypto (EVP interface).
-#include "cli/sha256.h"
+#include "sysutil/sha256.h"
 
 #include <openssl/evp.h>
 
