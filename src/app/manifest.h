@@ -1,11 +1,14 @@
 // manifest.tsv of a quarantine folder: its records, written and read back.
 #pragma once
 
+#include "sysutil/append_file.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace vorse {
@@ -30,6 +33,11 @@ struct ManifestRecord {
   std::string quarantineName;
   FileDigest digest;
   bool restored = false;
+  /// The path handed to the registration of the original's deletion at the next start, as
+  /// handed: on the NT family without its "\??\" (the real location, which may differ from
+  /// originalPath through WOW64, junctions, substituted drives or 8.3 names), on the 9x family
+  /// the short form written after "NUL=". Empty when nothing was registered.
+  std::string registeredPath;
 };
 
 /// A manifest's records, and the numbers of the lines (from 1, the header) that hold none.
@@ -47,6 +55,14 @@ std::string ManifestField(const std::string &Text);
 
 /// \p Record as its line, with its line feed; every field encoded by ManifestField.
 std::string ManifestLine(const ManifestRecord &Record);
+
+/// Appends \p Record's line to the manifest open in \p File, \p Length bytes long when opened,
+/// in one write, after the header when the file is empty (also one an earlier failure left
+/// empty). A write that did not land whole is cut back to Length, since part of a record would
+/// glue the next record onto it; \p Undo tells why that failed, if it did. Returns why the
+/// record is not there.
+std::error_code AppendManifestRecord(AppendFile &File, std::uint64_t Length,
+                                     const ManifestRecord &Record, std::error_code &Undo);
 
 /// The records of \p Text, a whole manifest. Nothing when it does not start with the header.
 /// A line that is not a record (wrong field count, bad size or digest, a bad %-escape, or the

@@ -1,7 +1,6 @@
 // Whole-file reads of the scanner: a file's size and SHA-256, and byte-for-byte comparison.
 #include "cli/file_digest.h"
 
-#include "cli/json_writer.h"
 #include "cli/stdio_file.h"
 #include "sysutil/sha256.h"
 
@@ -30,11 +29,6 @@ std::error_code ReadChunk(std::FILE *From, std::span<std::byte> Buffer, std::siz
   return Got < Buffer.size() && std::ferror(From) != 0 ? StreamError() : std::error_code();
 }
 
-std::string Finish(Sha256 &Hash) {
-  const std::array<std::uint8_t, 32> digest = Hash.Final();
-  return ToHex(std::string_view(reinterpret_cast<const char *>(digest.data()), digest.size()));
-}
-
 } // namespace
 
 std::error_code DigestFile(const std::string &Path, FileDigest &Digest) {
@@ -50,7 +44,7 @@ std::error_code DigestFile(const std::string &Path, FileDigest &Digest) {
     hash.Update(std::span(buffer).first(got));
     Digest.size += got;
   }
-  Digest.sha256 = Finish(hash);
+  Digest.sha256 = HexDigest(hash);
   return {};
 }
 
@@ -86,7 +80,7 @@ std::error_code CompareFiles(CliOs &Os, const std::string &Original, const std::
     Digest.size += got;
   }
   Result = Comparison::Same;
-  Digest.sha256 = Finish(hash);
+  Digest.sha256 = HexDigest(hash);
   return {};
 }
 

@@ -75,7 +75,7 @@ std::optional<std::string> QuarantineStore::Keep(const std::string &Path, KeptCo
   Kept.name = target.substr(target.find_last_of("\\/") + 1);
   // The path as found may be relative to where the scan ran; a restore may run elsewhere.
   return AppendRecord(
-      {ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name, Kept.digest, false});
+      {ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name, Kept.digest, false, {}});
 }
 
 std::optional<std::string> QuarantineStore::AppendRecord(const ManifestRecord &Record) {
@@ -85,18 +85,12 @@ std::optional<std::string> QuarantineStore::AppendRecord(const ManifestRecord &R
   bool created = false;
   if (const std::error_code error = os_.OpenAppendFile(manifest, file, length, created))
     return "cannot open " + QuotePath(manifest) + ": " + ErrorText(error);
-  // A manifest always starts with its header, also one that an earlier failure left empty.
-  std::string record = length == 0 ? std::string(kManifestHeader) : "";
-  record += ManifestLine(Record);
-  std::size_t written = 0;
-  std::error_code error = file->Append(record, written);
-  if (!error && written == record.size())
-    return std::nullopt;
+  std::error_code undo;
+  const std::error_code error = AppendManifestRecord(*file, length, Record, undo);
   if (!error)
-    error = std::make_error_code(std::errc::no_space_on_device);
-  // Part of a record would glue the next record onto it, past parsing: cut it off again.
+    return std::nullopt;
   std::string message = "cannot write " + QuotePath(manifest) + ": " + ErrorText(error);
-  if (const std::error_code undo = file->Truncate(length))
+  if (undo)
     return message + "; cutting it back failed too: " + ErrorText(undo);
   file.reset();
   RemoveOutcome unused = RemoveOutcome::Removed;
