@@ -28,9 +28,19 @@ bool IsDigest(std::string_view Text) {
 
 std::optional<ManifestRecord> ParseRecord(std::string_view Line) {
   const std::vector<std::string_view> fields = SplitTabs(Line);
-  if (fields.size() != 5 && !(fields.size() == 6 && fields[5] == kRestoredMarker))
+  const std::string_view action = fields.size() == 7   ? fields[6]
+                                  : fields.size() == 6 ? fields[5]
+                                                       : kQuarantinedAction;
+  if (fields.size() < 5 || fields.size() > 7 ||
+      (action != kRestoredAction && (action != kQuarantinedAction || fields.size() == 6)))
     return std::nullopt;
   ManifestRecord record;
+  if (fields.size() == 7) {
+    const std::optional<std::string> registered = DecodeManifestField(fields[5]);
+    if (!registered)
+      return std::nullopt;
+    record.registeredPath = *registered;
+  }
   record.time = std::string(fields[0]);
   const std::optional<std::string> original = DecodeManifestField(fields[1]);
   const std::optional<std::string> name = DecodeManifestField(fields[2]);
@@ -42,7 +52,7 @@ std::optional<ManifestRecord> ParseRecord(std::string_view Line) {
   record.originalPath = *original;
   record.quarantineName = *name;
   record.digest.sha256 = std::string(fields[4]);
-  record.restored = fields.size() == 6;
+  record.restored = action == kRestoredAction;
   return record;
 }
 
@@ -79,11 +89,9 @@ std::string ManifestTime(std::chrono::system_clock::time_point Time) {
 std::string ManifestLine(const ManifestRecord &Record) {
   std::string line = Record.time + '\t' + ManifestField(Record.originalPath) + '\t' +
                      ManifestField(Record.quarantineName) + '\t' +
-                     std::to_string(Record.digest.size) + '\t' + Record.digest.sha256;
-  if (Record.restored) {
-    line += '\t';
-    line += kRestoredMarker;
-  }
+                     std::to_string(Record.digest.size) + '\t' + Record.digest.sha256 + '\t' +
+                     ManifestField(Record.registeredPath) + '\t';
+  line += Record.restored ? kRestoredAction : kQuarantinedAction;
   line += '\n';
   return line;
 }
@@ -124,11 +132,15 @@ std::optional<std::string> DecodeManifestField(std::string_view Field) {
 }
 
 std::optional<Manifest> ParseManifest(std::string_view Text) {
-  if (!Text.starts_with(kManifestHeader))
+  const std::size_t headerSize = Text.starts_with(kManifestHeader) ? kManifestHeader.size()
+                                 : Text.starts_with(kFiveFieldManifestHeader)
+                                     ? kFiveFieldManifestHeader.size()
+                                     : 0;
+  if (headerSize == 0)
     return std::nullopt;
   Manifest manifest;
   std::size_t number = 1;
-  for (std::size_t start = kManifestHeader.size(); start < Text.size();) {
+  for (std::size_t start = headerSize; start < Text.size();) {
     ++number;
     const std::size_t end = Text.find('\n', start);
     std::optional<ManifestRecord> record;

@@ -19,12 +19,18 @@ struct FileDigest {
   std::string sha256;
 };
 
-/// The first line of every manifest.
+/// The first line of every manifest written now: seven fields a record.
 inline constexpr std::string_view kManifestHeader =
+    "time\toriginal_path\tquarantine_name\tsize\tsha256\tregistered_path\taction\n";
+
+/// The first line of the manifests written before the registered path was kept: five fields a
+/// copy, a sixth "restored" for a restore. They are still read, and appended to as they are.
+inline constexpr std::string_view kFiveFieldManifestHeader =
     "time\toriginal_path\tquarantine_name\tsize\tsha256\n";
 
-/// The marker of a record that tells of a restore: a sixth field after the five of a copy.
-inline constexpr std::string_view kRestoredMarker = "restored";
+/// The action of a record: a copy kept, or that copy put back at its original path.
+inline constexpr std::string_view kQuarantinedAction = "quarantined";
+inline constexpr std::string_view kRestoredAction = "restored";
 
 /// One line after the header: a copy kept, or (restored) a copy put back at its original path.
 struct ManifestRecord {
@@ -64,9 +70,10 @@ std::string ManifestLine(const ManifestRecord &Record);
 std::error_code AppendManifestRecord(AppendFile &File, std::uint64_t Length,
                                      const ManifestRecord &Record, std::error_code &Undo);
 
-/// The records of \p Text, a whole manifest. Nothing when it does not start with the header.
-/// A line that is not a record (wrong field count, bad size or digest, a bad %-escape, or the
-/// last line cut short without its line feed) is left out and its number kept.
+/// The records of \p Text, a whole manifest. Nothing when it starts with neither header. A
+/// record has seven fields, or (from a five-field manifest) five, or six with "restored"; a
+/// line that is not one (another field count or action, bad size or digest, a bad %-escape, or
+/// the last line cut short without its line feed) is left out and its number kept.
 std::optional<Manifest> ParseManifest(std::string_view Text);
 
 /// \p Field with its %25, %09, %0D and %0A decoded; nothing when another escape stands in it.

@@ -302,15 +302,17 @@ TEST(ManifestFieldTest, EncodesOnlyWhatWouldBreakALine) {
 TEST(ManifestTest, ReadsBackWhatItWritesAndPassesOverLinesThatAreNoRecord) {
   const std::string sha(64, 'a');
   const ManifestRecord kept{
-      "2026-05-01T09:30:00Z", "/srv/100%\tx\ny.exe", "y (2).exe", {7, sha}, false};
+      "2026-05-01T09:30:00Z", "/srv/100%\tx\ny.exe", "y (2).exe", {7, sha}, false, "C:\\L%\tx"};
   ManifestRecord restored = kept;
   restored.restored = true;
+  restored.registeredPath.clear();
   const std::string text = std::string(kManifestHeader) + ManifestLine(kept) + "t\t/a\tb\tseven\t" +
-                           sha + "\n" +                             // size no number
-                           "t\t/a%zz\tb\t7\t" + sha + "\n" +        // unknown escape
-                           "t\t/a\tb\t7\t" + sha + "\tgone\n" +     // unknown marker
-                           "t\t/a\tb\t7\t" + sha.substr(1) + "\n" + // short digest
-                           ManifestLine(restored) + "t\t/torn";     // cut short
+                           sha + "\t\tquarantined\n" +                          // size no number
+                           "t\t/a%zz\tb\t7\t" + sha + "\t\trestored\n" +        // unknown escape
+                           "t\t/a\tb\t7\t" + sha + "\t%zz\trestored\n" +        // ... registered
+                           "t\t/a\tb\t7\t" + sha + "\t\tgone\n" +               // unknown action
+                           "t\t/a\tb\t7\t" + sha.substr(1) + "\t\trestored\n" + // short digest
+                           ManifestLine(restored) + "t\t/torn";                 // cut short
   const std::optional<Manifest> manifest = ParseManifest(text);
   ASSERT_TRUE(manifest);
   ASSERT_EQ(manifest->records.size(), 2u);
@@ -321,9 +323,26 @@ TEST(ManifestTest, ReadsBackWhatItWritesAndPassesOverLinesThatAreNoRecord) {
     EXPECT_EQ(record.digest.sha256, sha);
   }
   EXPECT_FALSE(manifest->records[0].restored);
+  EXPECT_EQ(manifest->records[0].registeredPath, kept.registeredPath);
   EXPECT_TRUE(manifest->records[1].restored);
-  EXPECT_EQ(manifest->badLines, (std::vector<std::size_t>{3, 4, 5, 6, 8}));
+  EXPECT_EQ(manifest->records[1].registeredPath, "");
+  EXPECT_EQ(manifest->badLines, (std::vector<std::size_t>{3, 4, 5, 6, 7, 9}));
   EXPECT_FALSE(ParseManifest("t\t/a\tb\t7\t" + sha + "\n")) << "no header";
+}
+
+TEST(ManifestTest, StillReadsFiveFieldManifestsAndWhatIsAppendedToThem) {
+  const std::string sha(64, 'b');
+  const std::string line = "t\t/a\tb\t7\t" + sha;
+  const std::optional<Manifest> manifest =
+      ParseManifest(std::string(kFiveFieldManifestHeader) + line + "\n" + line + "\trestored\n" +
+                    line + "\tquarantined\n" + line + "\tC:\\A~1.EXE\trestored\n");
+  ASSERT_TRUE(manifest);
+  EXPECT_EQ(manifest->badLines, (std::vector<std::size_t>{4})) << "six fields name no action";
+  ASSERT_EQ(manifest->records.size(), 3u);
+  EXPECT_FALSE(manifest->records[0].restored);
+  EXPECT_TRUE(manifest->records[1].restored);
+  EXPECT_TRUE(manifest->records[2].restored);
+  EXPECT_EQ(manifest->records[2].registeredPath, "C:\\A~1.EXE");
 }
 
 TEST(UtcTimestampTest, WritesTheCivilTimeInUtcWithMilliseconds) {

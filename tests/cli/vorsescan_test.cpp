@@ -404,13 +404,14 @@ TEST_F(QuarantineRunTest, KeepsEveryCopyUnderItsOwnNameAndRecordsIt) {
 
   const std::vector<std::string> manifest = Lines(tree_.Read("q/manifest.tsv"));
   ASSERT_EQ(manifest.size(), 5u);
-  EXPECT_EQ(manifest[0], "time\toriginal_path\tquarantine_name\tsize\tsha256");
+  EXPECT_EQ(manifest[0],
+            "time\toriginal_path\tquarantine_name\tsize\tsha256\tregistered_path\taction");
   FileDigest digest;
   ASSERT_FALSE(DigestFile(tree_.Path("scan/a/kern.exe"), digest));
   const std::string name = tree_.Read("q/kern (2).exe") == first ? "kern (2).exe" : "kern (3).exe";
   std::string tail = "\t";
   tail += tree_.Path("scan/a/kern.exe") + "\t" + name + "\t" + std::to_string(first.size()) + "\t" +
-          digest.sha256;
+          digest.sha256 + "\t\tquarantined";
   const auto recorded = [&](std::size_t Line) { return manifest[Line].ends_with(tail); };
   EXPECT_TRUE(recorded(1) || recorded(2)) << manifest[1];
   EXPECT_TRUE(recorded(3) || recorded(4)) << manifest[3];
@@ -513,7 +514,8 @@ TEST_F(RestoreTest, PutsTheBytesBackAtTheOriginalPathFromAnyWorkingDirectory) {
   ASSERT_EQ(manifest.size(), 3u);
   EXPECT_NE(manifest[1].find(tree_.Path("scan/kern.exe")), std::string::npos)
       << "the absolute path, though the scan was given \"./scan\": " << manifest[1];
-  EXPECT_EQ(manifest[2], manifest[1] + "\trestored") << "the same record, marked";
+  EXPECT_EQ(manifest[2], manifest[1].substr(0, manifest[1].rfind('\t')) + "\trestored")
+      << "the same record, marked";
   // Asked again, by its path: the identical file there counts as restored.
   EXPECT_EQ(Restore({"--json-lines", tree_.Path("scan/kern.exe")}), kExitClean) << err_.str();
   EXPECT_NE(err_.str().find("1 file restored, 0 errors"), std::string::npos) << err_.str();
