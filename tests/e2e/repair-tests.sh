@@ -104,10 +104,11 @@ screenshot() {
   import -window root "$build/e2e-$1.png" 2>/dev/null || fail "no screenshot e2e-$1.png"
 }
 
-# The infected files in the order of List1, each with its short form: "long|short" lines.
+# The infected files (or the paths given, one a line) in the order of List1, each with its short
+# form: "long|short" lines.
 infected_in_list_order() {
   local prefix=$1 rows
-  rows=$(drv "$prefix" read-list | grep -Fx -f <(planted infected))
+  rows=$(drv "$prefix" read-list | grep -Fx -f <(printf '%s\n' "${2:-$(planted infected)}"))
   [ -n "$rows" ] || return 0
   local -a longs shorts
   mapfile -t longs <<<"$rows"
@@ -478,7 +479,7 @@ twins_restored() {
   local prefix=$1 family=$2 order kept gone manifest registered
   "${family}_before" "$prefix" || return 1
   run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
-  order=$(infected_in_list_order "$prefix")
+  order=$(infected_in_list_order "$prefix" "$(twin_path "${twins[0]}"; twin_path "${twins[1]}")")
   expect_eq "infected rows" "$(cut -d'|' -f1 <<<"$order" | sort)" \
     "$(twin_path "${twins[0]}"; twin_path "${twins[1]}")" || return 1
   kept=$(sed -n 1p <<<"$order" | cut -d'|' -f1)
