@@ -1,6 +1,7 @@
 // The platform operations of the command-line scanner that the scan seam does not offer.
 #pragma once
 
+#include "cli/held_folder.h"
 #include "cli/stdio_file.h"
 #include "sysutil/append_file.h"
 #include "sysutil/file_location.h"
@@ -72,10 +73,22 @@ public:
   /// True when \p A and \p B name the same path as this system compares names (case ignored
   /// on Windows).
   virtual bool SamePath(const std::string &A, const std::string &B) = 0;
-  /// Withdraws a pending delete-at-restart registration of \p Path (absolute), leaving every
-  /// other registration as it was; \p Withdrawn tells whether there was one. Systems without
-  /// such registrations have nothing to withdraw.
-  virtual std::error_code CancelDeleteAtRestart(const std::string &Path, bool &Withdrawn) = 0;
+  /// Withdraws a pending delete-at-restart registration of the file at \p Path (absolute),
+  /// registered as \p Registered (empty when not known) or by another name of that file,
+  /// leaving every other registration as it was; \p Withdrawn tells whether there was one.
+  /// Systems without such registrations have nothing to withdraw.
+  virtual std::error_code CancelDeleteAtRestart(const std::string &Path,
+                                                const std::string &Registered, bool &Withdrawn) = 0;
+  /// Opens the quarantine folder \p Path to restore from, but only one that root (on Windows
+  /// Administrators or SYSTEM) or the invoking user owns and nobody else may change.
+  virtual std::error_code OpenQuarantineFolder(const std::string &Path,
+                                               std::unique_ptr<HeldFolder> &Folder) = 0;
+  /// Opens the folder that holds \p Path (absolute) to put a file back in; \p Name is the
+  /// entry's name in it. Every link on the way must have been placed by root or the invoking
+  /// user in a folder that only they may change (on Windows: no reparse point that another
+  /// user could have made or changed), else nothing is opened.
+  virtual std::error_code OpenFolderOf(const std::string &Path, std::unique_ptr<HeldFolder> &Folder,
+                                       std::string &Name) = 0;
   /// The time of day, for the times that reports carry.
   virtual std::chrono::system_clock::time_point WallClock() = 0;
   /// This machine's name, as reports name the host.

@@ -9,11 +9,117 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <vector>
 
 namespace vorse {
 namespace {
+
+/// Root's or the invoking user's, and changeable by nobody else: \p Status's owner and mode.
+std::error_code Trust(const struct stat &Status) {
+  if (Status.st_uid != 0 && Status.st_uid != getuid())
+    return Untrusted::OwnedByAnother;
+  if ((Status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return Untrusted::WritableByOthers;
+  return {};
+}
+
+class PosixNewFile final : public NewFile {
+public:
+  PosixNewFile(int Dir, std::string Name, ScopedFd Fd)
+      : dir_(Dir), name_(std::move(Name)), fd_(std::move(Fd)) {}
+  std::error_code Fill(std::FILE *From) override {
+    errno = 0;
+    if (!CopyContents(fileno(From), fd_.get()) || fsync(fd_.get()) != 0)
+      return StreamError();
+    return {};
+  }
+  std::error_code ReadBack(StdioFile &File) override {
+    errno = 0;
+    // Read through a description of its own, from the start, not by its name.
+    ScopedFd fd(dup(fd_.get()));
+    if (!fd || lseek(fd.get(), 0, SEEK_SET) != 0)
+      return StreamError();
+    File = ReadStream(std::move(fd));
+    return File ? std::error_code() : StreamError();
+  }
+  std::error_code Discard() override {
+    struct stat made {};
+    struct stat named {};
+    if (ftruncate(fd_.get(), 0) != 0 || fstat(fd_.get(), &made) != 0)
+      return StreamError();
+    // The name goes only while it still leads to this file.
+    if (fstatat(dir_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == made.st_dev && named.st_ino == made.st_ino &&
+        unlinkat(dir_, name_.c_str(), 0) != 0)
+      return StreamError();
+    return {};
+  }
+
+private:
+  int dir_;
+  std::string name_;
+  ScopedFd fd_;
+};
+
+class PosixHeldFolder final : public HeldFolder {
+public:
+  explicit PosixHeldFolder(ScopedFd Dir) : dir_(std::move(Dir)) {}
+  std::error_code OpenEntry(const std::string &Name, StdioFile &File) override {
+    errno = 0;
+    ScopedFd fd = OpenRegularFdAt(dir_.get(), Name.c_str(), AtLink::Refuse);
+    struct stat status {};
+    if (!fd || fstat(fd.get(), &status) != 0)
+      return StreamError();
+    if (const std::error_code error = Trust(status))
+      return error;
+    File = ReadStream(std::move(fd));
+    return File ? std::error_code() : StreamError();
+  }
+  std::error_code CreateEntry(const std::string &Name, std::unique_ptr<NewFile> &File,
+                              bool &Existed) override {
+    // O_EXCL: an entry there, a link included, is never written over or through.
+    ScopedFd fd(
+        openat(dir_.get(), Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Existed = !fd && errno == EEXIST;
+    if (!fd)
+      return StreamError();
+    File = std::make_unique<PosixNewFile>(dir_.get(), Name, std::move(fd));
+    return {};
+  }
+
+private:
+  ScopedFd dir_;
+};
+
+/// The parts of \p Path between its slashes, empty ones and "." left out.
+std::vector<std::string> PathParts(const std::string &Path) {
+  std::vector<std::string> parts;
+  for (std::size_t start = 0; start <= Path.size();) {
+    std::size_t end = Path.find('/', start);
+    end = end == std::string::npos ? Path.size() : end;
+    if (end > start && Path.compare(start, end - start, ".") != 0)
+      parts.push_back(Path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+/// The target of the link \p Name in \p Dir.
+std::error_code ReadLink(int Dir, const std::string &Name, std::string &Target) {
+  for (std::size_t size = 256;; size *= 2) {
+    Target.assign(size, '\0');
+    const ssize_t got = readlinkat(Dir, Name.c_str(), Target.data(), size);
+    if (got < 0)
+      return StreamError();
+    if (static_cast<std::size_t>(got) < size) {
+      Target.resize(static_cast<std::size_t>(got));
+      return {};
+    }
+  }
+}
 
 class PosixCliOs final : public CliOs {
 public:
@@ -123,8 +229,65 @@ public:
     return absolute.empty() ? "/" : absolute;
   }
   bool SamePath(const std::string &A, const std::string &B) override { return A == B; }
-  std::error_code CancelDeleteAtRestart(const std::string &, bool &Withdrawn) override {
+  std::error_code CancelDeleteAtRestart(const std::string &, const std::string &,
+                                        bool &Withdrawn) override {
     Withdrawn = false;
+    return {};
+  }
+  std::error_code OpenQuarantineFolder(const std::string &Path,
+                                       std::unique_ptr<HeldFolder> &Folder) override {
+    errno = 0;
+    ScopedFd dir(open(Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat status {};
+    if (!dir || fstat(dir.get(), &status) != 0)
+      return StreamError();
+    if (const std::error_code error = Trust(status))
+      return error;
+    Folder = std::make_unique<PosixHeldFolder>(std::move(dir));
+    return {};
+  }
+  std::error_code OpenFolderOf(const std::string &Path, std::unique_ptr<HeldFolder> &Folder,
+                               std::string &Name) override {
+    // Walked one folder at a time from the root, each held open and entered without following
+    // a link; a link is followed only when its owner and its folder are trusted, as the
+    // kernel's protected_symlinks reasons for sticky folders.
+    std::vector<std::string> parts = PathParts(Path);
+    if (!Path.starts_with('/') || parts.empty() || parts.back() == "..")
+      return std::make_error_code(std::errc::invalid_argument);
+    Name = parts.back();
+    parts.pop_back();
+    std::reverse(parts.begin(), parts.end());
+    errno = 0;
+    ScopedFd dir(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int links = 0; dir && !parts.empty();) {
+      const std::string part = std::move(parts.back());
+      parts.pop_back();
+      struct stat entry {};
+      struct stat folder {};
+      if (fstatat(dir.get(), part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+        return StreamError();
+      if (!S_ISLNK(entry.st_mode)) {
+        dir = ScopedFd(
+            openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        continue;
+      }
+      if (++links > 40)
+        return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+      if (fstat(dir.get(), &folder) != 0)
+        return StreamError();
+      if (Trust(entry) == Untrusted::OwnedByAnother || Trust(folder))
+        return Untrusted::LinkOfAnother;
+      std::string target;
+      if (const std::error_code error = ReadLink(dir.get(), part, target))
+        return error;
+      std::vector<std::string> through = PathParts(target);
+      parts.insert(parts.end(), through.rbegin(), through.rend());
+      if (target.starts_with('/'))
+        dir = ScopedFd(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!dir)
+      return StreamError();
+    Folder = std::make_unique<PosixHeldFolder>(std::move(dir));
     return {};
   }
   std::chrono::system_clock::time_point WallClock() override {

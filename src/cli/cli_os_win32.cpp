@@ -4,10 +4,14 @@
 #include "scan/scan_errors.h"
 #include "sysutil/win32_support.h"
 
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
+#include <list>
 
 namespace vorse {
 namespace {
@@ -45,6 +49,18 @@ std::string AnsiToUtf8(const std::string &Text) {
   return converted;
 }
 
+/// The short (8.3) form of \p Path; empty when the system has none to give.
+std::string ShortForm(const std::string &Path) {
+  std::string buffer(MAX_PATH + 1, '\0');
+  DWORD length = ::GetShortPathNameA(Path.c_str(), buffer.data(), MAX_PATH + 1);
+  if (length > MAX_PATH) {
+    buffer.assign(length, '\0');
+    length = ::GetShortPathNameA(Path.c_str(), buffer.data(), length);
+  }
+  buffer.resize(length < buffer.size() ? length : 0);
+  return buffer;
+}
+
 FileId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
   return FileId{Info.dwVolumeSerialNumber,
                 (static_cast<std::uint64_t>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow};
@@ -61,6 +77,197 @@ bool WriteAll(HANDLE File, const char *Data, DWORD Size) {
   }
   return true;
 }
+
+/// A well-known SID of the NT authority: SYSTEM, or (with \p Alias) a builtin group.
+class AuthoritySid {
+public:
+  explicit AuthoritySid(DWORD Rid, DWORD Alias = 0) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    ::AllocateAndInitializeSid(&nt, Alias != 0 ? 2 : 1, Rid, Alias, 0, 0, 0, 0, 0, 0, &sid_);
+  }
+  AuthoritySid(const AuthoritySid &) = delete;
+  AuthoritySid &operator=(const AuthoritySid &) = delete;
+  ~AuthoritySid() {
+    if (sid_ != nullptr)
+      ::FreeSid(sid_);
+  }
+  bool Is(PSID Other) const { return sid_ != nullptr && ::EqualSid(sid_, Other); }
+
+private:
+  PSID sid_ = nullptr;
+};
+
+/// True for Administrators, SYSTEM and the user this process runs as.
+bool IsTrustedSid(PSID Sid) {
+  static const AuthoritySid administrators(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+  static const AuthoritySid system(SECURITY_LOCAL_SYSTEM_RID);
+  static const std::vector<BYTE> user = [] {
+    std::vector<BYTE> info;
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+      info.resize(size);
+      if (size == 0 || !::GetTokenInformation(token, TokenUser, info.data(), size, &size))
+        info.clear();
+      ::CloseHandle(token);
+    }
+    return info;
+  }();
+  return administrators.Is(Sid) || system.Is(Sid) ||
+         (!user.empty() &&
+          ::EqualSid(reinterpret_cast<const TOKEN_USER *>(user.data())->User.Sid, Sid));
+}
+
+/// Owned by Administrators, SYSTEM or this user, and nobody else allowed to change it (add,
+/// write, delete or rename entries, or change its permissions or owner).
+std::error_code Trust(HANDLE Object) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD status = ::GetSecurityInfo(Object, SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         &owner, nullptr, &dacl, nullptr, &descriptor);
+  if (status != ERROR_SUCCESS)
+    return {static_cast<int>(status), std::system_category()};
+  constexpr ACCESS_MASK kChange = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE |
+                                  WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  std::error_code error;
+  if (owner == nullptr || !IsTrustedSid(owner))
+    error = Untrusted::OwnedByAnother;
+  else if (dacl == nullptr)
+    error = Untrusted::WritableByOthers; // no DACL: everyone may do anything
+  for (DWORD i = 0; !error && i < dacl->AceCount; ++i) {
+    void *ace = nullptr;
+    if (!::GetAce(dacl, i, &ace))
+      return win32::LastError();
+    const auto *header = static_cast<const ACE_HEADER *>(ace);
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE)
+      continue;
+    // Only the plain allowing kind is read; any other that allows is not understood here.
+    const auto *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        ((allowed->Mask & kChange) != 0 && !IsTrustedSid(const_cast<DWORD *>(&allowed->SidStart))))
+      error = Untrusted::WritableByOthers;
+  }
+  ::LocalFree(descriptor);
+  return error;
+}
+
+/// Opens the directory \p Path to hold it: not shared for deletion or writing, so that it can
+/// be neither renamed nor turned into a reparse point while held. \p Link: open a reparse point
+/// there itself instead of what it leads to.
+HANDLE HoldDirectory(const std::string &Path, bool Link) {
+  return ::CreateFileA(
+      Path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | (Link ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+}
+
+/// The handles a held folder keeps open.
+using HeldHandles = std::list<win32::ScopedFileHandle>;
+
+/// NtSetInformationFile's record for FileDispositionInformation.
+struct DispositionInformation {
+  BOOLEAN deleteFile;
+};
+
+class Win32NewFile final : public NewFile {
+public:
+  explicit Win32NewFile(HANDLE File) : file_(File) {}
+  std::error_code Fill(std::FILE *From) override {
+    std::array<char, 64 * 1024> buffer;
+    for (;;) {
+      const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), From);
+      if (got > 0 && !WriteAll(file_.get(), buffer.data(), static_cast<DWORD>(got)))
+        return win32::LastError();
+      if (got < buffer.size())
+        break;
+    }
+    if (std::ferror(From) != 0)
+      return std::make_error_code(std::errc::io_error);
+    return ::FlushFileBuffers(file_.get()) ? std::error_code() : win32::LastError();
+  }
+  std::error_code ReadBack(StdioFile &File) override {
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), file_.get(), ::GetCurrentProcess(), &copy, 0,
+                           FALSE, DUPLICATE_SAME_ACCESS))
+      return win32::LastError();
+    win32::ScopedFileHandle held(copy);
+    if (::SetFilePointer(copy, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+      return win32::LastError();
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+      return std::make_error_code(std::errc::too_many_files_open);
+    held.release();
+    File.reset(::_fdopen(fd, "rb"));
+    if (!File) {
+      ::_close(fd);
+      return std::make_error_code(std::errc::not_enough_memory);
+    }
+    return {};
+  }
+  std::error_code Discard() override {
+    // Deleted through the handle it was made with, when the last handle closes: never by name.
+    using SetInformation = LONG(WINAPI *)(HANDLE, void *, void *, ULONG, int);
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const auto set = ntdll == nullptr
+                         ? nullptr
+                         : reinterpret_cast<SetInformation>(reinterpret_cast<void (*)()>(
+                               ::GetProcAddress(ntdll, "NtSetInformationFile")));
+    if (::SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !::SetEndOfFile(file_.get()))
+      return win32::LastError();
+    constexpr int kFileDispositionInformation = 13;
+    std::array<ULONG_PTR, 2> status{};
+    DispositionInformation disposition{TRUE};
+    if (set == nullptr || set(file_.get(), status.data(), &disposition, sizeof disposition,
+                              kFileDispositionInformation) < 0)
+      return {ERROR_ACCESS_DENIED, std::system_category()};
+    return {};
+  }
+
+private:
+  win32::ScopedFileHandle file_;
+};
+
+class Win32HeldFolder final : public HeldFolder {
+public:
+  Win32HeldFolder(std::string Path, HeldHandles Held)
+      : path_(std::move(Path)), held_(std::move(Held)) {
+    if (!path_.ends_with('\\'))
+      path_ += '\\';
+  }
+  std::error_code OpenEntry(const std::string &Name, StdioFile &File) override {
+    StdioFile file;
+    if (const std::error_code error = OpenEntryStream(path_ + Name, file))
+      return error;
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file.get())));
+    if (const std::error_code error = Trust(handle))
+      return error;
+    File = std::move(file);
+    return {};
+  }
+  std::error_code CreateEntry(const std::string &Name, std::unique_ptr<NewFile> &File,
+                              bool &Existed) override {
+    // CREATE_NEW: an entry there, a link included, is never written over or through.
+    win32::ScopedFileHandle made(
+        ::CreateFileA((path_ + Name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const std::error_code error = made ? std::error_code() : win32::LastError();
+    Existed = error.value() == ERROR_FILE_EXISTS || error.value() == ERROR_ALREADY_EXISTS;
+    if (error)
+      return error;
+    File = std::make_unique<Win32NewFile>(made.release());
+    return {};
+  }
+
+  /// OpenEntryToRead's stream of \p Path.
+  static std::error_code OpenEntryStream(const std::string &Path, StdioFile &File);
+
+private:
+  std::string path_;
+  HeldHandles held_;
+};
 
 class Win32CliOs final : public CliOs {
 public:
@@ -148,22 +355,7 @@ public:
     return error;
   }
   std::error_code OpenEntryToRead(const std::string &Path, StdioFile &File) override {
-    win32::ScopedFileHandle handle;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (const std::error_code error =
-            win32::OpenRegular(Path, GENERIC_READ, OPEN_EXISTING, handle, info))
-      return error;
-    const int fd =
-        ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDONLY | _O_BINARY);
-    if (fd < 0)
-      return std::make_error_code(std::errc::too_many_files_open);
-    handle.release();
-    File.reset(::_fdopen(fd, "rb"));
-    if (!File) {
-      ::_close(fd);
-      return std::make_error_code(std::errc::not_enough_memory);
-    }
-    return {};
+    return Win32HeldFolder::OpenEntryStream(Path, File);
   }
   std::optional<FileId> IdentifyFile(std::FILE *File) override {
     BY_HANDLE_FILE_INFORMATION info{};
@@ -209,8 +401,56 @@ public:
   bool SamePath(const std::string &A, const std::string &B) override {
     return ::lstrcmpiA(A.c_str(), B.c_str()) == 0;
   }
-  std::error_code CancelDeleteAtRestart(const std::string &Path, bool &Withdrawn) override {
-    return WithdrawDeleteAtRestart(Path, Withdrawn);
+  std::error_code CancelDeleteAtRestart(const std::string &Path, const std::string &Registered,
+                                        bool &Withdrawn) override {
+    // Every name of the file a registration may have used: the one recorded, the path as
+    // reached and where it really leads, and their short forms (as the 9x family writes them).
+    std::vector<std::string> names{Registered, Path, RealLocation(Path)};
+    for (std::size_t i = 0, count = names.size(); i < count; ++i)
+      names.push_back(ShortForm(names[i]));
+    return WithdrawDeleteAtRestart(PlatformRestartRegistrations(), names, Withdrawn);
+  }
+  std::error_code OpenQuarantineFolder(const std::string &Path,
+                                       std::unique_ptr<HeldFolder> &Folder) override {
+    HeldHandles held;
+    if (!held.emplace_back(HoldDirectory(Path, false)))
+      return win32::LastError();
+    if (const std::error_code error = Trust(held.back().get()))
+      return error;
+    Folder = std::make_unique<Win32HeldFolder>(Path, std::move(held));
+    return {};
+  }
+  std::error_code OpenFolderOf(const std::string &Path, std::unique_ptr<HeldFolder> &Folder,
+                               std::string &Name) override {
+    // Each folder below the root is held from its check until the file is made, so that none
+    // can be renamed or turned into a reparse point in between; a reparse point is passed only
+    // when nobody but Administrators, SYSTEM and this user could have made or changed it.
+    const std::size_t last = Path.find_last_of("\\/");
+    std::size_t start = Path.size() > 2 && Path[1] == ':' ? 3 : std::string::npos;
+    if (start == std::string::npos || last == std::string::npos || last + 1 >= Path.size() ||
+        last + 1 < start)
+      return {ERROR_BAD_PATHNAME, std::system_category()};
+    Name = Path.substr(last + 1);
+    HeldHandles held;
+    for (std::size_t end = start; start < last; start = end + 1) {
+      end = std::min(Path.find_first_of("\\/", start), last);
+      const std::string folder = Path.substr(0, end);
+      const win32::ScopedFileHandle &entry = held.emplace_back(HoldDirectory(folder, true));
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (!entry || !::GetFileInformationByHandle(entry.get(), &info))
+        return win32::LastError();
+      if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return {ERROR_DIRECTORY, std::system_category()};
+      // The point itself stays held; what it leads to is held beside it.
+      if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (Trust(entry.get()))
+          return Untrusted::LinkOfAnother;
+        if (!held.emplace_back(HoldDirectory(folder, false)))
+          return win32::LastError();
+      }
+    }
+    Folder = std::make_unique<Win32HeldFolder>(Path.substr(0, last), std::move(held));
+    return {};
   }
   std::chrono::system_clock::time_point WallClock() override {
     return std::chrono::system_clock::now();
@@ -222,6 +462,24 @@ public:
   }
   std::string ToUtf8(const std::string &Text) override { return AnsiToUtf8(Text); }
 };
+
+std::error_code Win32HeldFolder::OpenEntryStream(const std::string &Path, StdioFile &File) {
+  win32::ScopedFileHandle handle;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (const std::error_code error =
+          win32::OpenRegular(Path, GENERIC_READ, OPEN_EXISTING, handle, info))
+    return error;
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDONLY | _O_BINARY);
+  if (fd < 0)
+    return std::make_error_code(std::errc::too_many_files_open);
+  handle.release();
+  File.reset(::_fdopen(fd, "rb"));
+  if (!File) {
+    ::_close(fd);
+    return std::make_error_code(std::errc::not_enough_memory);
+  }
+  return {};
+}
 
 } // namespace
 

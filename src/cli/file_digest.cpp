@@ -35,11 +35,15 @@ std::error_code DigestFile(const std::string &Path, FileDigest &Digest) {
   File file;
   if (const std::error_code error = Open(Path, file))
     return error;
+  return DigestStream(file.get(), Digest);
+}
+
+std::error_code DigestStream(std::FILE *File, FileDigest &Digest) {
   Sha256 hash;
   std::array<std::byte, kChunk> buffer;
   Digest.size = 0;
   for (std::size_t got = kChunk; got == kChunk;) {
-    if (const std::error_code error = ReadChunk(file.get(), buffer, got))
+    if (const std::error_code error = ReadChunk(File, buffer, got))
       return error;
     hash.Update(std::span(buffer).first(got));
     Digest.size += got;

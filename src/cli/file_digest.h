@@ -5,6 +5,7 @@
 #include "cli/cli_os.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <system_error>
 
@@ -12,6 +13,9 @@ namespace vorse {
 
 /// Reads the file at \p Path (native form) once, to its end. On failure returns the reason.
 std::error_code DigestFile(const std::string &Path, FileDigest &Digest);
+
+/// Reads \p File from where it stands to its end.
+std::error_code DigestStream(std::FILE *File, FileDigest &Digest);
 
 /// What a would-be copy is to its original.
 enum class Comparison {

@@ -1,11 +1,7 @@
-// WithdrawDeleteAtRestart: the registry list on the NT family, wininit.ini on the 9x family.
-#include "app/wininit.h"
+// RestartRegistrations: the registry list on the NT family, wininit.ini on the 9x family.
 #include "cli/pending_deletes.h"
 #include "sysutil/os_detect.h"
 #include "sysutil/win32_support.h"
-
-#include <algorithm>
-#include <vector>
 
 namespace vorse {
 namespace {
@@ -37,60 +33,10 @@ std::u16string Widen(const std::string &Text) {
   return wide;
 }
 
-/// The short (8.3) form of \p Path; empty when the system has none to give.
-std::string ShortForm(const std::string &Path) {
-  std::string buffer(MAX_PATH + 1, '\0');
-  DWORD length = ::GetShortPathNameA(Path.c_str(), buffer.data(), MAX_PATH + 1);
-  if (length > MAX_PATH) {
-    buffer.assign(length, '\0');
-    length = ::GetShortPathNameA(Path.c_str(), buffer.data(), length);
-  }
-  buffer.resize(length < buffer.size() ? length : 0);
-  return buffer;
-}
-
-std::error_code WithdrawFromRegistry(const std::string &Path, bool &Withdrawn) {
-  KeyCloser key;
-  // Reading the list needs no more than a user has; changing it needs an administrator, and
-  // only when there is something to change.
-  LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0,
-                                KEY_QUERY_VALUE | KEY_SET_VALUE, &key.key);
-  const bool writable = status == ERROR_SUCCESS;
-  if (status == ERROR_ACCESS_DENIED)
-    status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key.key);
-  if (status != ERROR_SUCCESS)
-    return Win32Error(status);
-  DWORD type = 0;
-  DWORD bytes = 0;
-  std::vector<BYTE> data;
-  do {
-    data.resize(bytes);
-    status = ::RegQueryValueExW(key.key, kPendingValue, nullptr, &type,
-                                data.empty() ? nullptr : data.data(), &bytes);
-  } while (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && bytes > data.size()));
-  if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && type != REG_MULTI_SZ))
-    return {};
-  if (status != ERROR_SUCCESS)
-    return Win32Error(status);
-  std::u16string value(bytes / sizeof(char16_t), u'\0');
-  std::copy_n(data.data(), value.size() * sizeof(char16_t), reinterpret_cast<BYTE *>(value.data()));
-
-  std::vector<std::u16string> sources{u"\\??\\" + Widen(Path)};
-  if (const std::string shortForm = ShortForm(Path); !shortForm.empty() && shortForm != Path)
-    sources.push_back(u"\\??\\" + Widen(shortForm));
-  if (RemovePendingDeletes(value, sources) == 0)
-    return {};
-  if (!writable)
-    return Win32Error(ERROR_ACCESS_DENIED);
-  status = HoldsNoPendingOperation(value)
-               ? ::RegDeleteValueW(key.key, kPendingValue)
-               : ::RegSetValueExW(key.key, kPendingValue, 0, REG_MULTI_SZ,
-                                  reinterpret_cast<const BYTE *>(value.data()),
-                                  static_cast<DWORD>(value.size() * sizeof(char16_t)));
-  if (status != ERROR_SUCCESS)
-    return Win32Error(status);
-  Withdrawn = true;
-  return {};
+/// Opens the Session Manager key with \p Access.
+std::error_code OpenSessionManager(REGSAM Access, KeyCloser &Key) {
+  const LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, Access, &Key.key);
+  return status == ERROR_SUCCESS ? std::error_code() : Win32Error(status);
 }
 
 /// The whole of \p Path in \p Text; \p Missing when there is no such file.
@@ -126,59 +72,96 @@ std::error_code WriteNewFile(const std::string &Path, const std::string &Text) {
   return {};
 }
 
-/// The 9x family carries out the first [rename] section of wininit.ini at start-up. The new
-/// text is written beside the file and put in its place only once complete; when that last
-/// step fails, the old file goes back.
-std::error_code WithdrawFromWininit(const std::string &Path, bool &Withdrawn) {
+/// The path of wininit.ini in the Windows folder; empty when the system does not say.
+std::string WininitPath() {
   std::string windows(MAX_PATH + 1, '\0');
   const UINT length = ::GetWindowsDirectoryA(windows.data(), MAX_PATH + 1);
   if (length == 0 || length > MAX_PATH)
-    return win32::LastError();
-  windows.resize(length);
-  const std::string ini = windows + (windows.ends_with('\\') ? "" : "\\") + "wininit.ini";
-  std::string text;
-  bool missing = false;
-  if (const std::error_code error = ReadSmallFile(ini, text, missing); error || missing)
-    return error;
-  const std::vector<std::string> paths{ShortForm(Path), Path};
-  const std::optional<std::string> kept = WithoutWininitDeletes(text, paths);
-  if (!kept)
     return {};
-  const std::string fresh = ini + ".new";
-  const std::string old = ini + ".old";
-  if (const std::error_code error = WriteNewFile(fresh, *kept)) {
-    ::DeleteFileA(fresh.c_str());
-    return error;
-  }
-  // MoveFileEx is not carried out on this family: the file is moved aside, then replaced.
-  ::DeleteFileA(old.c_str());
-  if (!::MoveFileA(ini.c_str(), old.c_str())) {
-    const std::error_code error = win32::LastError();
-    ::DeleteFileA(fresh.c_str());
-    return error;
-  }
-  if (!::MoveFileA(fresh.c_str(), ini.c_str())) {
-    const std::error_code error = win32::LastError();
-    ::MoveFileA(old.c_str(), ini.c_str());
-    return error;
-  }
-  ::DeleteFileA(old.c_str());
-  Withdrawn = true;
-  return {};
+  windows.resize(length);
+  return windows + (windows.ends_with('\\') ? "" : "\\") + "wininit.ini";
 }
+
+class Win32RestartRegistrations final : public RestartRegistrations {
+public:
+  std::int32_t Family() override { return OS_Detect(PlatformSysutilOs()); }
+  std::u16string Widen(const std::string &Path) override { return vorse::Widen(Path); }
+  std::error_code ReadPendingOperations(std::string &Bytes, bool &Present) override {
+    // Reading the list needs no more than a user has.
+    KeyCloser key;
+    if (const std::error_code error = OpenSessionManager(KEY_QUERY_VALUE, key))
+      return error;
+    DWORD type = 0;
+    DWORD bytes = 0;
+    LONG status = ERROR_SUCCESS;
+    do {
+      Bytes.resize(bytes);
+      status = ::RegQueryValueExW(key.key, kPendingValue, nullptr, &type,
+                                  Bytes.empty() ? nullptr : reinterpret_cast<BYTE *>(Bytes.data()),
+                                  &bytes);
+    } while (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && bytes > Bytes.size()));
+    Present = status == ERROR_SUCCESS && type == REG_MULTI_SZ;
+    if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && !Present))
+      return {};
+    if (status != ERROR_SUCCESS)
+      return Win32Error(status);
+    Bytes.resize(bytes);
+    return {};
+  }
+  std::error_code WritePendingOperations(std::string_view Bytes) override {
+    KeyCloser key;
+    if (const std::error_code error = OpenSessionManager(KEY_SET_VALUE, key))
+      return error;
+    const LONG status = Bytes.empty()
+                            ? ::RegDeleteValueW(key.key, kPendingValue)
+                            : ::RegSetValueExW(key.key, kPendingValue, 0, REG_MULTI_SZ,
+                                               reinterpret_cast<const BYTE *>(Bytes.data()),
+                                               static_cast<DWORD>(Bytes.size()));
+    return status == ERROR_SUCCESS ? std::error_code() : Win32Error(status);
+  }
+  std::error_code ReadWininit(std::string &Text, bool &Present) override {
+    const std::string ini = WininitPath();
+    if (ini.empty())
+      return win32::LastError();
+    bool missing = false;
+    const std::error_code error = ReadSmallFile(ini, Text, missing);
+    Present = !missing;
+    return error;
+  }
+  /// The new text is written beside the file and put in its place only once complete; when
+  /// that last step fails, the old file goes back.
+  std::error_code ReplaceWininit(const std::string &Text) override {
+    const std::string ini = WininitPath();
+    if (ini.empty())
+      return win32::LastError();
+    const std::string fresh = ini + ".new";
+    const std::string old = ini + ".old";
+    if (const std::error_code error = WriteNewFile(fresh, Text)) {
+      ::DeleteFileA(fresh.c_str());
+      return error;
+    }
+    // MoveFileEx is not carried out on this family: the file is moved aside, then replaced.
+    ::DeleteFileA(old.c_str());
+    if (!::MoveFileA(ini.c_str(), old.c_str())) {
+      const std::error_code error = win32::LastError();
+      ::DeleteFileA(fresh.c_str());
+      return error;
+    }
+    if (!::MoveFileA(fresh.c_str(), ini.c_str())) {
+      const std::error_code error = win32::LastError();
+      ::MoveFileA(old.c_str(), ini.c_str());
+      return error;
+    }
+    ::DeleteFileA(old.c_str());
+    return {};
+  }
+};
 
 } // namespace
 
-std::error_code WithdrawDeleteAtRestart(const std::string &Path, bool &Withdrawn) {
-  Withdrawn = false;
-  switch (OS_Detect(PlatformSysutilOs())) {
-  case kPlatformNT:
-    return WithdrawFromRegistry(Path, Withdrawn);
-  case kPlatform9x:
-    return WithdrawFromWininit(Path, Withdrawn);
-  default:
-    return {};
-  }
+RestartRegistrations &PlatformRestartRegistrations() {
+  static Win32RestartRegistrations registrations;
+  return registrations;
 }
 
 } // namespace vorse

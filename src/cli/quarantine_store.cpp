@@ -24,7 +24,7 @@ QuarantineStore::QuarantineStore(CliOs &Os, std::string Folder)
     : os_(Os), folder_(std::move(Folder)) {}
 
 std::string QuarantineStore::ManifestPath() const {
-  return os_.NativePath(folder_ + "\\manifest.tsv");
+  return os_.NativePath(folder_ + "\\" + kManifestName);
 }
 
 std::optional<std::string> QuarantineStore::Prepare() {

@@ -10,6 +10,9 @@ namespace vorse {
 
 struct ManifestRecord;
 
+/// The manifest's name in its quarantine folder.
+inline constexpr char kManifestName[] = "manifest.tsv";
+
 /// One file kept: where its copy is and what it holds.
 struct KeptCopy {
   /// The copy's full path, in the system's own form.

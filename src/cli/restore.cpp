@@ -10,6 +10,8 @@
 #include "cli/stdio_file.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
 
 namespace vorse {
 namespace {
@@ -17,10 +19,10 @@ namespace {
 /// A manifest is a few lines per file kept; anything larger is not one.
 constexpr std::size_t kLargestManifest = 256u << 20;
 
-/// The whole manifest, opened as it stands: a link there is not followed.
-std::error_code ReadManifest(CliOs &Os, const std::string &Path, std::string &Text) {
+/// The whole manifest of \p Folder, opened as it stands: a link there is not followed.
+std::error_code ReadManifest(HeldFolder &Folder, std::string &Text) {
   StdioFile file;
-  if (const std::error_code error = Os.OpenEntryToRead(Path, file))
+  if (const std::error_code error = Folder.OpenEntry(kManifestName, file))
     return error;
   char buffer[1 << 16];
   for (;;) {
@@ -49,9 +51,15 @@ public:
   }
 
   int Run() {
+    // Only a folder and a manifest that nobody but root and this user could have written say
+    // what is put back where.
+    if (const std::error_code error = os_.OpenQuarantineFolder(*options_.restore, folder_)) {
+      Error(*options_.restore, "not restored from: " + ErrorText(error));
+      return Finish();
+    }
     const std::string path = store_.ManifestPath();
     std::string text;
-    if (const std::error_code error = ReadManifest(os_, path, text)) {
+    if (const std::error_code error = ReadManifest(*folder_, text)) {
       Error(path, "cannot read: " + ErrorText(error));
       return Finish();
     }
@@ -105,31 +113,45 @@ private:
     if (!IsPlainName(Record.quarantineName))
       return Fail(restore, "its record names no file of the quarantine folder");
     restore.quarantinePath = os_.NativePath(*options_.restore + "\\" + Record.quarantineName);
-    FileDigest copy;
-    if (const std::error_code error = DigestFile(restore.quarantinePath, copy))
+    StdioFile copy;
+    FileDigest digest;
+    std::error_code error = folder_->OpenEntry(Record.quarantineName, copy);
+    if (!error)
+      error = DigestStream(copy.get(), digest);
+    if (error)
       return Fail(restore, "cannot read its copy " + QuotePath(restore.quarantinePath) + ": " +
                                ErrorText(error));
-    if (copy.size != Record.digest.size || copy.sha256 != Record.digest.sha256)
+    if (!Matches(digest, Record.digest))
       return Fail(restore, "its copy " + QuotePath(restore.quarantinePath) +
-                               " no longer holds what was recorded (SHA-256 " + copy.sha256 + ")");
-    restore.digest = copy;
-    if (os_.Exists(restore.path)) {
-      // Only a regular file of its own with the very bytes counts as already back; a link
-      // there cannot even be opened to compare.
-      if (!HoldsRecordedBytes(restore.quarantinePath, restore.path, Record.digest))
+                               " no longer holds what was recorded (SHA-256 " + digest.sha256 +
+                               ")");
+    restore.digest = digest;
+    std::unique_ptr<HeldFolder> target;
+    std::string name;
+    if (const std::error_code refused = os_.OpenFolderOf(restore.path, target, name))
+      return Fail(restore, "not put back, its folder is not reached safely: " + ErrorText(refused));
+    std::unique_ptr<NewFile> made;
+    bool existed = false;
+    if (const std::error_code failed = target->CreateEntry(name, made, existed); existed) {
+      // Only a trusted regular file of its own with the very bytes counts as already back; a
+      // link there cannot even be opened to compare.
+      if (!HoldsRecordedBytes(*target, name, Record.digest))
         return Fail(restore, "another file is there; it is not overwritten");
-    } else if (const std::optional<std::string> error = WriteBack(restore, Record.digest)) {
-      return Fail(restore, *error);
+    } else if (failed) {
+      return Fail(restore, "cannot write it back: " + ErrorText(failed));
+    } else if (const std::optional<std::string> problem =
+                   WriteBack(*made, copy.get(), Record.digest)) {
+      return Fail(restore, *problem);
     }
-    if (const std::error_code error =
-            os_.CancelDeleteAtRestart(restore.path, restore.registrationWithdrawn))
+    if (const std::error_code failed = os_.CancelDeleteAtRestart(
+            restore.path, Record.registeredPath, restore.registrationWithdrawn))
       return Fail(restore, "put back, but still registered for deletion at the next restart: " +
-                               ErrorText(error));
+                               ErrorText(failed));
     ManifestRecord restored = Record;
     restored.time = ManifestTime(os_.WallClock());
     restored.restored = true;
-    if (const std::optional<std::string> error = store_.AppendRecord(restored))
-      return Fail(restore, "put back, but not recorded: " + *error);
+    if (const std::optional<std::string> problem = store_.AppendRecord(restored))
+      return Fail(restore, "put back, but not recorded: " + *problem);
     ++counts_.restored;
     Message(restore.path,
             "restored from " + QuotePath(restore.quarantinePath) +
@@ -142,26 +164,38 @@ private:
            << std::flush;
   }
 
-  /// True when \p Path, opened as it stands, has the bytes of \p Copy and they are still the
-  /// recorded ones (the copy might have changed since it was checked).
-  bool HoldsRecordedBytes(const std::string &Copy, const std::string &Path,
-                          const FileDigest &Recorded) {
-    Comparison comparison = Comparison::Different;
-    FileDigest digest;
-    return !CompareFiles(os_, Copy, Path, comparison, digest) && comparison == Comparison::Same &&
-           digest.size == Recorded.size && digest.sha256 == Recorded.sha256;
+  static bool Matches(const FileDigest &Digest, const FileDigest &Recorded) {
+    return Digest.size == Recorded.size && Digest.sha256 == Recorded.sha256;
   }
 
-  /// Copies the quarantined file to its original path, which must not exist, and checks the
-  /// result; a file that does not hold the recorded bytes is taken away again.
-  std::optional<std::string> WriteBack(const Restore &Item, const FileDigest &Recorded) {
-    if (const std::error_code error = os_.CopyToNewFile(Item.quarantinePath, Item.path))
-      return "cannot write it back: " + ErrorText(error);
-    if (HoldsRecordedBytes(Item.quarantinePath, Item.path, Recorded))
+  /// True when the entry \p Name of \p Folder, opened as it stands, holds the recorded bytes.
+  static bool HoldsRecordedBytes(HeldFolder &Folder, const std::string &Name,
+                                 const FileDigest &Recorded) {
+    StdioFile file;
+    FileDigest digest;
+    return !Folder.OpenEntry(Name, file) && !DigestStream(file.get(), digest) &&
+           Matches(digest, Recorded);
+  }
+
+  /// Fills \p Made, just created, from the start of \p Copy and reads it back; a file that does
+  /// not hold the recorded bytes is taken away again through its own handle.
+  static std::optional<std::string> WriteBack(NewFile &Made, std::FILE *Copy,
+                                              const FileDigest &Recorded) {
+    StdioFile back;
+    FileDigest digest;
+    std::error_code error = std::fseek(Copy, 0, SEEK_SET) != 0 ? StreamError() : Made.Fill(Copy);
+    if (!error)
+      error = Made.ReadBack(back);
+    if (!error)
+      error = DigestStream(back.get(), digest);
+    if (!error && Matches(digest, Recorded))
       return std::nullopt;
-    RemoveOutcome outcome = RemoveOutcome::Removed;
-    os_.RemoveFile(Item.path, outcome);
-    return "it could not be written back whole";
+    std::string problem = "it could not be written back whole";
+    if (error)
+      problem += ": " + ErrorText(error);
+    if (const std::error_code undo = Made.Discard())
+      problem += "; taking it away again failed too: " + ErrorText(undo);
+    return problem;
   }
 
   void Fail(Restore &Item, const std::string &Reason) {
@@ -201,6 +235,7 @@ private:
   const Progress::Clock &now_;
   std::chrono::steady_clock::time_point start_;
   QuarantineStore store_;
+  std::unique_ptr<HeldFolder> folder_;
   std::optional<EventLog> events_;
   ScanCounts counts_;
 };

@@ -11,11 +11,15 @@
 #include "cli/quarantine_store.h"
 #include "cli_test_tree.h"
 #include "scan/signatures.h"
+#include "sysutil/os_detect.h"
 #include "sysutil/utc_time.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <sstream>
+#include <utility>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -388,6 +392,111 @@ TEST(PendingDeletesTest, TakesOutOnlyThatFilesDeletions) {
   }
   EXPECT_TRUE(HoldsNoPendingOperation(u"\0"s));
   EXPECT_FALSE(HoldsNoPendingOperation(kern + u"\0\0\0"s));
+}
+
+/// The registrations of one family, in memory; \p afterWrite stands for another program that
+/// acts right after each write of ours.
+struct FakeRestartRegistrations final : RestartRegistrations {
+  std::int32_t family = kPlatformNT;
+  std::string pending;
+  std::string wininit;
+  std::function<void(std::string &)> afterWrite = [](std::string &) {};
+  int writes = 0;
+
+  std::int32_t Family() override { return family; }
+  std::u16string Widen(const std::string &Path) override {
+    return std::u16string(Path.begin(), Path.end());
+  }
+  std::error_code ReadPendingOperations(std::string &Bytes, bool &Present) override {
+    Present = !pending.empty();
+    Bytes = pending;
+    return {};
+  }
+  std::error_code WritePendingOperations(std::string_view Bytes) override {
+    ++writes;
+    pending = Bytes;
+    afterWrite(pending);
+    return {};
+  }
+  std::error_code ReadWininit(std::string &Text, bool &Present) override {
+    Present = !wininit.empty();
+    Text = wininit;
+    return {};
+  }
+  std::error_code ReplaceWininit(const std::string &Text) override {
+    ++writes;
+    wininit = Text;
+    return {};
+  }
+};
+
+/// \p Units as the registry stores them.
+std::string Bytes(std::u16string_view Units) {
+  std::string bytes(Units.size() * 2, '\0');
+  std::memcpy(bytes.data(), Units.data(), bytes.size());
+  return bytes;
+}
+
+TEST(PendingDeletesTest, WithdrawsByEveryNameAndChecksTheEditHoldsAgainstOtherWriters) {
+  using namespace std::string_literals;
+  const std::string names[] = {"C:\\Windows\\SysWOW64\\kern.exe",
+                               "C:\\Windows\\System32\\kern.exe"};
+  const std::string ours = Bytes(u"\\??\\C:\\Windows\\SysWOW64\\kern.exe\0\0"s);
+  const std::string other = Bytes(u"\\??\\C:\\a\0\0\\??\\C:\\b\0\\??\\C:\\c\0"s);
+  const std::string theirs = Bytes(u"\\??\\C:\\t\0\0"s);
+  struct Case {
+    const char *name;
+    std::string before;
+    std::function<void(std::string &)> afterWrite;
+    std::string after;
+    int writes;
+    bool withdrawn;
+  };
+  const Case cases[] = {
+      {"by the registered name, others kept", other + ours + "\0\0"s, nullptr, other + "\0\0"s, 1,
+       true},
+      {"nothing of it: nothing written", other, nullptr, other, 0, false},
+      {"the odd byte of a malformed value stays", ours + other + "x", nullptr, other + "x", 1,
+       true},
+      {"the last entry taken: the value goes", ours, nullptr, "", 1, true},
+      {"another program puts its older copy back with its own entry", other + ours,
+       [&, done = false](std::string &Value) mutable {
+         if (!std::exchange(done, true))
+           Value = other + ours + theirs;
+       },
+       other + theirs, 2, true},
+      {"another program keeps putting it back", other + ours,
+       [&](std::string &Value) { Value = other + ours; }, other + ours, 2, false},
+      {"another program takes out an entry that was there", other + ours,
+       [&](std::string &Value) { Value = theirs; }, theirs, 1, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRestartRegistrations registrations;
+    registrations.pending = c.before;
+    if (c.afterWrite)
+      registrations.afterWrite = c.afterWrite;
+    bool withdrawn = !c.withdrawn;
+    const std::error_code error = WithdrawDeleteAtRestart(registrations, names, withdrawn);
+    EXPECT_EQ(!error, c.withdrawn || c.writes == 0) << error.message();
+    EXPECT_EQ(withdrawn, c.withdrawn);
+    EXPECT_EQ(registrations.writes, c.writes);
+    EXPECT_TRUE(registrations.pending == c.after);
+  }
+}
+
+TEST(PendingDeletesTest, OnThe9xFamilyTakesOutTheRegisteredShortFormsLineOnly) {
+  FakeRestartRegistrations registrations;
+  registrations.family = kPlatform9x;
+  registrations.pending = Bytes(u"\\??\\C:\\KERN~1.EXE");
+  const std::string kept = "[Settings]\r\nNUL=C:\\KERN~1.EXE\r\n[rename]\r\nNUL=C:\\A~1.EXE\r\n";
+  registrations.wininit = kept + "nul=c:\\kern~1.exe\r\nNUL=C:\\WINDOWS\\KERN~1.EXE\r\n";
+  const std::string names[] = {"C:\\KERN~1.EXE", "C:\\Kernel Long.exe"};
+  bool withdrawn = false;
+  EXPECT_FALSE(WithdrawDeleteAtRestart(registrations, names, withdrawn));
+  EXPECT_TRUE(withdrawn);
+  EXPECT_EQ(registrations.wininit, kept + "NUL=C:\\WINDOWS\\KERN~1.EXE\r\n");
+  EXPECT_EQ(registrations.pending, Bytes(u"\\??\\C:\\KERN~1.EXE")) << "no registry on 9x";
 }
 
 } // namespace

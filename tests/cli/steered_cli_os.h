@@ -101,8 +101,17 @@ public:
   bool SamePath(const std::string &A, const std::string &B) override {
     return real_.SamePath(A, B);
   }
-  std::error_code CancelDeleteAtRestart(const std::string &Path, bool &Withdrawn) override {
-    return real_.CancelDeleteAtRestart(Path, Withdrawn);
+  std::error_code CancelDeleteAtRestart(const std::string &Path, const std::string &Registered,
+                                        bool &Withdrawn) override {
+    return real_.CancelDeleteAtRestart(Path, Registered, Withdrawn);
+  }
+  std::error_code OpenQuarantineFolder(const std::string &Path,
+                                       std::unique_ptr<HeldFolder> &Folder) override {
+    return real_.OpenQuarantineFolder(Path, Folder);
+  }
+  std::error_code OpenFolderOf(const std::string &Path, std::unique_ptr<HeldFolder> &Folder,
+                               std::string &Name) override {
+    return real_.OpenFolderOf(Path, Folder, Name);
   }
   std::chrono::system_clock::time_point WallClock() override {
     return std::chrono::system_clock::time_point(kNow);

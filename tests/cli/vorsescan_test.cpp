@@ -495,6 +495,13 @@ protected:
     ASSERT_EQ(Run({"--quarantine", "q", "--remove", "./scan"}), kExitInfected) << err_.str();
     ASSERT_FALSE(tree_.Exists("scan/kern.exe"));
   }
+  /// QuarantineKern for \p Relative (from the tree's root).
+  void QuarantineAt(const std::string &Relative) {
+    tree_.Program(Relative, u"Kern32");
+    bytes_ = tree_.Read(Relative);
+    ASSERT_EQ(Run({"--quarantine", Quarantine(), "--remove", tree_.Path(Relative)}), kExitInfected)
+        << err_.str();
+  }
   int Restore(std::vector<std::string> Paths = {}) {
     std::filesystem::create_directories(tree_.Path("elsewhere"));
     const WorkingDirectory elsewhere(tree_.Path("elsewhere"));
@@ -570,6 +577,84 @@ TEST_F(RestoreTest, NeverWritesOverAnotherFileNorFromACopyThatChanged) {
     tree_.Write("q/kern.exe", bytes_);
   }
 }
+
+#ifndef _WIN32
+/// Another user of the machine, as the tests (run as root) make files theirs.
+constexpr uid_t kOtherUser = 12345;
+
+TEST_F(RestoreTest, RefusesAQuarantineFolderManifestOrCopyThatAnotherUserControls) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "giving files to another user needs root";
+  QuarantineKern();
+  const std::string manifest = tree_.Read("q/manifest.tsv");
+  struct Case {
+    const char *name;
+    const char *entry;
+    std::function<int(const char *)> change;
+    const char *message;
+  };
+  const Case cases[] = {
+      {"a folder others may write", "q", [](const char *P) { return chmod(P, 0777); },
+       "other users may change it"},
+      {"a folder of another user", "q", [](const char *P) { return chown(P, kOtherUser, 0); },
+       "it belongs to another user"},
+      {"a manifest of another user", "q/manifest.tsv",
+       [](const char *P) { return chown(P, kOtherUser, 0); }, "it belongs to another user"},
+      {"a manifest others may write", "q/manifest.tsv",
+       [](const char *P) { return chmod(P, 0646); }, "other users may change it"},
+      {"a copy of another user", "q/kern.exe",
+       [](const char *P) { return chown(P, kOtherUser, 0); }, "cannot read its copy"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string entry = tree_.Path(c.entry);
+    struct stat before {};
+    ASSERT_EQ(stat(entry.c_str(), &before), 0);
+    ASSERT_EQ(c.change(entry.c_str()), 0);
+    EXPECT_EQ(Restore(), kExitError);
+    EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
+    EXPECT_FALSE(tree_.Exists("scan/kern.exe"));
+    EXPECT_EQ(tree_.Read("q/manifest.tsv"), manifest) << "nothing recorded";
+    ASSERT_EQ(chown(entry.c_str(), before.st_uid, before.st_gid), 0);
+    ASSERT_EQ(chmod(entry.c_str(), before.st_mode & 07777), 0);
+  }
+}
+
+TEST_F(RestoreTest, PutsBackOnlyThroughLinksThatNoOtherUserCouldHavePlaced) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "giving links to another user needs root";
+  struct Case {
+    const char *name;
+    mode_t folderMode;
+    uid_t linkOwner;
+    bool putBack;
+  };
+  const Case cases[] = {
+      {"a link planted in a folder everyone may write", 01777, 0, false},
+      {"a link of another user", 0755, kOtherUser, false},
+      {"root's link in root's folder", 0755, 0, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string shared = std::string(c.name) + "/shared";
+    QuarantineAt(shared + "/sub/kern.exe");
+    // Once the file is gone, its folder is swapped for a link to another one.
+    ASSERT_EQ(chmod(tree_.Path(shared).c_str(), c.folderMode), 0);
+    std::filesystem::rename(tree_.Path(shared + "/sub"), tree_.Path(shared + "/sub.old"));
+    const std::string victim = std::string(c.name) + "/victim";
+    std::filesystem::create_directories(tree_.Path(victim));
+    std::filesystem::create_directory_symlink(tree_.Path(victim), tree_.Path(shared + "/sub"));
+    ASSERT_EQ(lchown(tree_.Path(shared + "/sub").c_str(), c.linkOwner, 0), 0);
+    EXPECT_EQ(Restore({tree_.Path(shared + "/sub/kern.exe")}), c.putBack ? kExitClean : kExitError)
+        << err_.str();
+    EXPECT_EQ(tree_.Read(victim + "/kern.exe"), c.putBack ? bytes_ : "");
+    if (!c.putBack) {
+      EXPECT_NE(err_.str().find("a link on the way was made by another user"), std::string::npos)
+          << err_.str();
+    }
+  }
+}
+#endif
 
 #ifdef _WIN32
 /// The value of the NT family's list of operations pending until the next start; nothing when
