@@ -131,8 +131,9 @@ check_listed() {
 check_copies() {
   local prefix=$1 name sample listed
   listed=$(find "$prefix/drive_c/!VorseFix" -mindepth 1 -printf '%f\n' 2>/dev/null | sort)
-  expect_eq "copies in C:\\!VorseFix" "$listed" "$(expected_copies | cut -d'|' -f1 | sort)" ||
-    return 1
+  # The copies, and the manifest that records them.
+  expect_eq "copies in C:\\!VorseFix" "$listed" \
+    "$( (expected_copies | cut -d'|' -f1; echo manifest.tsv) | sort)" || return 1
   while IFS='|' read -r name sample; do
     cmp -s "$prefix/drive_c/!VorseFix/$name" "$samples/$sample.exe" ||
       fail "C:\\!VorseFix\\$name does not hold $sample.exe" || return 1
