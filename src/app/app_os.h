@@ -1,10 +1,12 @@
 // The platform operations of the window's start-up, the run, the quarantine and the restart.
 #pragma once
 
+#include "sysutil/append_file.h"
 #include "sysutil/file_location.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -63,6 +65,10 @@ public:
   /// (it has no MoveFileExA).
   virtual std::int32_t MoveFileA(const std::string &Existing, const std::string &NewName) = 0;
   virtual std::int32_t DeleteFileA(const std::string &Path) = 0;
+  /// Opens \p Path to append records to (sysutil's OpenAppendFile): created when missing, but
+  /// only a regular file, and never through a link or reparse point standing at its name.
+  virtual std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                         std::uint64_t &Length, bool &Created) = 0;
   /// Why the last failed call of this thread failed, for reports that name the reason.
   virtual std::error_code LastError() = 0;
 

@@ -121,6 +121,10 @@ public:
   std::int32_t DeleteFileA(const std::string &Path) override {
     return ::unlink(ToPosixForm(Path).c_str()) == 0;
   }
+  std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                 std::uint64_t &Length, bool &Created) override {
+    return vorse::OpenAppendFile(ToPosixForm(Path), File, Length, Created);
+  }
   std::error_code LastError() override { return {errno, std::generic_category()}; }
 
   // POSIX keeps no name from being renamed while it is open: the descriptor only stands in for

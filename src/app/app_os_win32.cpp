@@ -94,6 +94,10 @@ public:
     return ::MoveFileA(Existing.c_str(), NewName.c_str());
   }
   std::int32_t DeleteFileA(const std::string &Path) override { return ::DeleteFileA(Path.c_str()); }
+  std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                 std::uint64_t &Length, bool &Created) override {
+    return vorse::OpenAppendFile(Path, File, Length, Created);
+  }
   std::error_code LastError() override { return win32::LastError(); }
 
   std::intptr_t HoldFolder(const std::string &Path) override {

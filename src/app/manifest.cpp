@@ -96,6 +96,18 @@ std::string ManifestLine(const ManifestRecord &Record) {
   return line;
 }
 
+std::error_code AppendManifestRecord(AppendFile &File, std::uint64_t Length,
+                                     const ManifestRecord &Record, std::error_code &Undo) {
+  std::string record = Length == 0 ? std::string(kManifestHeader) : "";
+  record += ManifestLine(Record);
+  std::size_t written = 0;
+  const std::error_code error = File.Append(record, written);
+  if (!error && written == record.size())
+    return {};
+  Undo = File.Truncate(Length);
+  return error ? error : std::make_error_code(std::errc::no_space_on_device);
+}
+
 std::optional<std::string> DecodeManifestField(std::string_view Field) {
   std::string text;
   for (std::size_t i = 0; i < Field.size(); ++i) {

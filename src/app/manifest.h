@@ -1,11 +1,14 @@
 // manifest.tsv of a quarantine folder: its records, written and read back.
 #pragma once
 
+#include "sysutil/append_file.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace vorse {
@@ -58,6 +61,14 @@ std::string ManifestField(const std::string &Text);
 
 /// \p Record as its line, with its line feed; every field encoded by ManifestField.
 std::string ManifestLine(const ManifestRecord &Record);
+
+/// Appends \p Record's line to the manifest open in \p File, \p Length bytes long when opened,
+/// in one write, after the header when the file is empty (also one an earlier failure left
+/// empty). A write that did not land whole is cut back to Length, since part of a record would
+/// glue the next record onto it; \p Undo tells why that failed, if it did. Returns why the
+/// record is not there.
+std::error_code AppendManifestRecord(AppendFile &File, std::uint64_t Length,
+                                     const ManifestRecord &Record, std::error_code &Undo);
 
 /// The records of \p Text, a whole manifest. Nothing when it starts with neither header. A
 /// record has seven fields, or (from a five-field manifest) five, or six with "restored"; a

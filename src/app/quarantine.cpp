@@ -1,14 +1,18 @@
 // The quarantine step: copy into !VorseFix, then delete at restart by the family's own means.
 #include "app/quarantine.h"
 
+#include "app/manifest.h"
 #include "app/quarantine_name.h"
 #include "app/runtime_error.h"
 #include "app/wininit.h"
 #include "scan/scan_os.h"
 #include "sysutil/os_detect.h"
+#include "sysutil/sha256.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -115,6 +119,37 @@ void ClearReadOnly(AppOs &App, const std::string &Path, QuarantineOutcome &Outco
                     ". It may stay after the restart.";
 }
 
+/// Records the copy \p Target in \p Folder of the file \p Source, whose real location is
+/// \p Real and which start-up is to delete as \p Registered, in Folder\manifest.tsv, once the
+/// copy is checked to hold Source's bytes. Returns the message for the user when it cannot: the
+/// file must then stay where it is.
+std::optional<std::string> RecordCopy(AppOs &App, const std::string &Folder,
+                                      const std::string &Source, const std::string &Real,
+                                      const std::string &Target, const std::string &Registered) {
+  const std::string kept = ". It was left in place and will not be deleted.";
+  const std::optional<FileDigest> digest = DigestIfEqual(App, Source, Target);
+  if (!digest)
+    return Source + " could not be checked against its copy " + Target + kept;
+  const std::string manifest = Folder + "\\manifest.tsv";
+  const ManifestRecord record{ManifestTime(std::chrono::system_clock::now()),
+                              Real,
+                              Target.substr(Folder.size() + 1),
+                              *digest,
+                              false,
+                              Registered};
+  std::unique_ptr<AppendFile> file;
+  std::uint64_t length = 0;
+  bool created = false;
+  std::error_code undo;
+  std::error_code error = App.OpenAppendFile(manifest, file, length, created);
+  if (!error)
+    error = AppendManifestRecord(*file, length, record, undo);
+  if (!error)
+    return std::nullopt;
+  return Source + " could not be recorded in " + manifest + ": " + error.message() +
+         (undo ? "; cutting it back failed too: " + undo.message() : "") + kept;
+}
+
 /// Holds a folder's name to what it stands for now (AppOs::HoldFolder) for as long as it lives.
 /// Where the folder cannot be held, or \p Hold is false, nothing is.
 class FolderHold {
@@ -154,21 +189,30 @@ std::string ShortPath(AppOs &Os, const std::string &strFileName) {
   return form;
 }
 
-bool FilesEqual(AppOs &Os, const std::string &A, const std::string &B) {
+std::optional<FileDigest> DigestIfEqual(AppOs &Os, const std::string &A, const std::string &B) {
   std::vector<std::byte> a(kCompareChunk);
   std::vector<std::byte> b(kCompareChunk);
-  for (std::uint64_t offset = 0;;) {
-    const std::int64_t readA = Os.ReadFileChunk(A, offset, a);
-    const std::int64_t readB = Os.ReadFileChunk(B, offset, b);
+  Sha256 hash;
+  FileDigest digest;
+  for (;;) {
+    const std::int64_t readA = Os.ReadFileChunk(A, digest.size, a);
+    const std::int64_t readB = Os.ReadFileChunk(B, digest.size, b);
     if (readA < 0 || readA != readB || readA > static_cast<std::int64_t>(kCompareChunk))
-      return false;
+      return std::nullopt;
     if (readA == 0)
-      return true;
+      break;
     const auto count = static_cast<std::size_t>(readA);
     if (!std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(count), b.begin()))
-      return false;
-    offset += count;
+      return std::nullopt;
+    hash.Update(std::span(a).first(count));
+    digest.size += count;
   }
+  digest.sha256 = HexDigest(hash);
+  return digest;
+}
+
+bool FilesEqual(AppOs &Os, const std::string &A, const std::string &B) {
+  return DigestIfEqual(Os, A, B).has_value();
 }
 
 QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
@@ -222,29 +266,42 @@ QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &
   // the file's real location is what names the file that was examined and copied.
   const std::string real = App.RealLocation(source);
   const bool relocated = real != source;
-  QuarantineOutcome outcome;
-  if (OS_Detect(Sys) == kPlatformNT) {
-    ClearReadOnly(App, real, outcome);
+  const bool nt = OS_Detect(Sys) == kPlatformNT;
+  const bool nineX = OS_Detect(Sys) == kPlatform9x;
+  std::string registered;
+  if (nt) {
     // The row's own text where it names the file; the delayed-move facility takes a long path
     // as well, should there be no short form.
     const std::string longPath = relocated ? real : File.RowText;
-    std::string path = ShortPath(App, longPath);
-    if (path.empty())
-      path = longPath;
-    if (App.MoveFileExA(path, nullptr, kMoveFileDelayUntilReboot) == 0)
+    registered = ShortPath(App, longPath);
+    if (registered.empty())
+      registered = longPath;
+  }
+  // wininit.ini is read before long names exist; a line without a short form would name
+  // nothing, or the wrong file.
+  if (nineX)
+    registered = ShortPath(App, real);
+  // Nothing is deleted that cannot be put back: a file whose copy is not recorded stays.
+  if (!registered.empty()) {
+    if (std::optional<std::string> problem =
+            RecordCopy(App, folder, source, real, target, registered))
+      return {false, std::move(problem)};
+  }
+
+  QuarantineOutcome outcome;
+  if (nt) {
+    ClearReadOnly(App, real, outcome);
+    if (App.MoveFileExA(registered, nullptr, kMoveFileDelayUntilReboot) == 0)
       outcome.Problem = NotScheduled(source, App.LastError().message(), target);
     else
       outcome.Scheduled = true;
   }
-  if (OS_Detect(Sys) == kPlatform9x) {
+  if (nineX) {
     ClearReadOnly(App, real, outcome);
-    // wininit.ini is read before long names exist; a line without a short form would name
-    // nothing, or the wrong file.
-    const std::string shortForm = ShortPath(App, real);
-    if (shortForm.empty()) {
+    if (registered.empty()) {
       outcome.Problem = NotScheduled(source, "Windows gives no short (8.3) name for it", target);
     } else {
-      AddWininitLine(App, WinDir, shortForm);
+      AddWininitLine(App, WinDir, registered);
       outcome.Scheduled = true;
     }
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/app_os.h"
+#include "app/manifest.h"
 #include "sysutil/sysutil_os.h"
 
 #include <optional>
@@ -19,8 +20,12 @@ std::string Trim(std::string_view Text);
 /// room the platform reports it needs, and comes back whole.
 std::string ShortPath(AppOs &Os, const std::string &strFileName);
 
-/// True when the files at \p A and \p B can both be read and hold the same bytes. Reads both in
-/// chunks, so files of any size are compared without being held whole.
+/// The size and SHA-256 of the file at \p A when \p B can be read as well and holds the same
+/// bytes; nothing otherwise. Reads both in chunks, so files of any size are compared without
+/// being held whole.
+std::optional<FileDigest> DigestIfEqual(AppOs &Os, const std::string &A, const std::string &B);
+
+/// True when the files at \p A and \p B can both be read and hold the same bytes.
 bool FilesEqual(AppOs &Os, const std::string &A, const std::string &B);
 
 /// The infected file of the row under examination, as the run hands it over.
@@ -47,7 +52,10 @@ struct QuarantineOutcome {
 /// any other. An earlier copy is never overwritten: a copy with the same bytes is reused, one
 /// with other bytes keeps its name and the new copy is numbered, and so does a name that turns
 /// out to be taken when the copy is made. A file whose copy fails is left in place and not
-/// scheduled. What is scheduled is the file's real location, cleared of its read-only bit.
+/// scheduled. Before anything is scheduled, the copy is checked against the file and recorded
+/// in !VorseFix\manifest.tsv (its real location, the copy's name, size and SHA-256, and the
+/// path as registered); a file whose record cannot be written is left in place as well. What
+/// is scheduled is the file's real location, cleared of its read-only bit.
 /// Throws RuntimeError when wininit.ini cannot be written.
 QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
                                  const InfectedFile &File);

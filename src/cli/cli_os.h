@@ -4,6 +4,7 @@
 #include "cli/held_folder.h"
 #include "cli/stdio_file.h"
 #include "scan/found_file.h"
+#include "sysutil/append_file.h"
 #include "sysutil/file_location.h"
 
 #include <chrono>
@@ -19,17 +20,6 @@ namespace vorse {
 
 /// What makes a file itself, whatever path leads to it: the same pair as for a directory.
 using FileId = DirectoryId;
-
-/// A file open for appending records, as CliOs::OpenAppendFile gives it; closed when destroyed.
-class AppendFile {
-public:
-  virtual ~AppendFile() = default;
-  /// Writes \p Data at the end of the file in one call to the system and, when all of it got
-  /// there, makes it durable. \p Written is how many bytes got there: fewer on a full disk.
-  virtual std::error_code Append(std::string_view Data, std::size_t &Written) = 0;
-  /// Cuts the file back to its first \p Length bytes.
-  virtual std::error_code Truncate(std::uint64_t Length) = 0;
-};
 
 /// How a file was removed: at once, or registered for deletion at the next start of Windows.
 enum class RemoveOutcome { Removed, ScheduledAtRestart };

@@ -18,34 +18,6 @@
 namespace vorse {
 namespace {
 
-class PosixAppendFile final : public AppendFile {
-public:
-  explicit PosixAppendFile(ScopedFd Fd) : fd_(std::move(Fd)) {}
-  std::error_code Append(std::string_view Data, std::size_t &Written) override {
-    Written = 0;
-    ssize_t wrote = -1;
-    // One write: with O_APPEND the record lands whole at the end, or the part that fitted.
-    do {
-      errno = 0;
-      wrote = write(fd_.get(), Data.data(), Data.size());
-    } while (wrote < 0 && errno == EINTR);
-    if (wrote < 0)
-      return StreamError();
-    Written = static_cast<std::size_t>(wrote);
-    if (Written == Data.size() && fsync(fd_.get()) != 0)
-      return StreamError();
-    return {};
-  }
-  std::error_code Truncate(std::uint64_t Length) override {
-    if (ftruncate(fd_.get(), static_cast<off_t>(Length)) != 0)
-      return StreamError();
-    return {};
-  }
-
-private:
-  ScopedFd fd_;
-};
-
 /// Root's or the invoking user's, and changeable by nobody else: \p Status's owner and mode.
 std::error_code Trust(const struct stat &Status) {
   if (Status.st_uid != 0 && Status.st_uid != getuid())
@@ -225,19 +197,7 @@ public:
   }
   std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
                                  std::uint64_t &Length, bool &Created) override {
-    // O_NONBLOCK: a named pipe planted there fails at once instead of waiting for a reader.
-    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-    const int created = open(Path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-    Created = created >= 0;
-    ScopedFd fd(Created || errno != EEXIST ? created : open(Path.c_str(), kFlags));
-    struct stat status {};
-    if (!fd || fstat(fd.get(), &status) != 0)
-      return StreamError();
-    if (!S_ISREG(status.st_mode))
-      return std::make_error_code(std::errc::operation_not_supported);
-    Length = static_cast<std::uint64_t>(status.st_size);
-    File = std::make_unique<PosixAppendFile>(std::move(fd));
-    return {};
+    return vorse::OpenAppendFile(Path, File, Length, Created);
   }
   std::error_code RemoveFound(FoundFile &File, const std::string &,
                               RemoveOutcome &Outcome) override {

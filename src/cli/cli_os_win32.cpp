@@ -51,27 +51,6 @@ std::string AnsiToUtf8(const std::string &Text) {
   return converted;
 }
 
-/// The error for an entry that is a link (a reparse point), a directory or a device where a
-/// regular file is needed.
-std::error_code NotARegularFile() {
-  return {ERROR_CANT_ACCESS_FILE, std::system_category()};
-}
-
-/// Opens \p Path with \p Access and \p Disposition, but only a regular disk file, and never
-/// through a reparse point at \p Path itself (a symbolic link or a junction standing there).
-std::error_code OpenRegular(const std::string &Path, DWORD Access, DWORD Disposition,
-                            win32::ScopedFileHandle &File, BY_HANDLE_FILE_INFORMATION &Info) {
-  File.reset(::CreateFileA(
-      Path.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      Disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!File || !::GetFileInformationByHandle(File.get(), &Info))
-    return win32::LastError();
-  constexpr DWORD kNotRegular = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-  if ((Info.dwFileAttributes & kNotRegular) != 0 || ::GetFileType(File.get()) != FILE_TYPE_DISK)
-    return NotARegularFile();
-  return {};
-}
-
 /// The short (8.3) form of \p Path; empty when the system has none to give.
 std::string ShortForm(const std::string &Path) {
   std::string buffer(MAX_PATH + 1, '\0');
@@ -141,31 +120,6 @@ template <typename Filler> std::error_code CreateNewFile(const std::string &Targ
     ::DeleteFileA(Target.c_str());
   return error;
 }
-
-class Win32AppendFile final : public AppendFile {
-public:
-  explicit Win32AppendFile(HANDLE File) : file_(File) {}
-  std::error_code Append(std::string_view Data, std::size_t &Written) override {
-    Written = 0;
-    DWORD wrote = 0;
-    // One write at the end: the whole record lands, or the part that fitted.
-    if (!win32::SeekFile(file_.get(), 0, FILE_END) ||
-        !::WriteFile(file_.get(), Data.data(), static_cast<DWORD>(Data.size()), &wrote, nullptr))
-      return win32::LastError();
-    Written = wrote;
-    if (Written == Data.size() && !::FlushFileBuffers(file_.get()))
-      return win32::LastError();
-    return {};
-  }
-  std::error_code Truncate(std::uint64_t Length) override {
-    if (!win32::SeekFile(file_.get(), Length, FILE_BEGIN) || !::SetEndOfFile(file_.get()))
-      return win32::LastError();
-    return {};
-  }
-
-private:
-  win32::ScopedFileHandle file_;
-};
 
 /// A well-known SID of the NT authority: SYSTEM, or (with \p Alias) a builtin group.
 class AuthoritySid {
@@ -273,7 +227,8 @@ std::error_code ReadStreamOf(win32::ScopedFileHandle &Handle, StdioFile &File) {
 std::error_code OpenEntryStream(const std::string &Path, StdioFile &File) {
   win32::ScopedFileHandle handle;
   BY_HANDLE_FILE_INFORMATION info{};
-  if (const std::error_code error = OpenRegular(Path, GENERIC_READ, OPEN_EXISTING, handle, info))
+  if (const std::error_code error =
+          win32::OpenRegular(Path, GENERIC_READ, OPEN_EXISTING, handle, info))
     return error;
   return ReadStreamOf(handle, File);
 }
@@ -438,7 +393,7 @@ public:
     if (!from)
       return win32::LastError();
     if (::GetFileType(from.get()) != FILE_TYPE_DISK)
-      return NotARegularFile();
+      return win32::NotARegularFile();
     return CreateNewFile(Target, [&](HANDLE To, std::span<char> Buffer) {
       for (DWORD got = 1; got > 0;) {
         if (!::ReadFile(from.get(), Buffer.data(), static_cast<DWORD>(Buffer.size()), &got,
@@ -476,18 +431,7 @@ public:
   }
   std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
                                  std::uint64_t &Length, bool &Created) override {
-    win32::ScopedFileHandle handle;
-    BY_HANDLE_FILE_INFORMATION info{};
-    constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
-    std::error_code error = OpenRegular(Path, kAccess, CREATE_NEW, handle, info);
-    Created = !error;
-    if (error.value() == ERROR_FILE_EXISTS)
-      error = OpenRegular(Path, kAccess, OPEN_EXISTING, handle, info);
-    if (error)
-      return error;
-    Length = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    File = std::make_unique<Win32AppendFile>(handle.release());
-    return {};
+    return vorse::OpenAppendFile(Path, File, Length, Created);
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
     if (::DeleteFileA(Path.c_str())) {
@@ -506,8 +450,9 @@ public:
     // The registration names a path: only while it still leads to the file held.
     win32::ScopedFileHandle handle;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (IsInUse(error) && (OpenRegular(Path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, handle, info) ||
-                           IdOf(info) != File.Id()))
+    if (IsInUse(error) &&
+        (win32::OpenRegular(Path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, handle, info) ||
+         IdOf(info) != File.Id()))
       return FoundFileReplaced();
     return RemoveAtRestart(Path, error, Outcome);
   }

@@ -1,7 +1,6 @@
 // Whole-file reads of the scanner: a file's size and SHA-256, and byte-for-byte comparison.
 #include "cli/file_digest.h"
 
-#include "cli/json_writer.h"
 #include "cli/stdio_file.h"
 #include "sysutil/sha256.h"
 
@@ -51,11 +50,6 @@ ChunkReader FoundChunks(FoundFile &From) {
   };
 }
 
-std::string Finish(Sha256 &Hash) {
-  const std::array<std::uint8_t, 32> digest = Hash.Final();
-  return ToHex(std::string_view(reinterpret_cast<const char *>(digest.data()), digest.size()));
-}
-
 std::error_code DigestChunks(const ChunkReader &Read, FileDigest &Digest) {
   Sha256 hash;
   std::array<std::byte, kChunk> buffer;
@@ -66,7 +60,7 @@ std::error_code DigestChunks(const ChunkReader &Read, FileDigest &Digest) {
     hash.Update(std::span(buffer).first(got));
     Digest.size += got;
   }
-  Digest.sha256 = Finish(hash);
+  Digest.sha256 = HexDigest(hash);
   return {};
 }
 
@@ -100,7 +94,7 @@ std::error_code Compare(const ChunkReader &Read, std::optional<FileId> OriginalI
     Digest.size += got;
   }
   Result = Comparison::Same;
-  Digest.sha256 = Finish(hash);
+  Digest.sha256 = HexDigest(hash);
   return {};
 }
 

@@ -84,17 +84,6 @@ void AppendUtf8(std::string &Out, char32_t Code) {
 
 } // namespace
 
-std::string ToHex(std::string_view Bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(Bytes.size() * 2);
-  for (const char c : Bytes) {
-    hex += kDigits[static_cast<unsigned char>(c) >> 4];
-    hex += kDigits[static_cast<unsigned char>(c) & 0xF];
-  }
-  return hex;
-}
-
 bool IsValidUtf8(std::string_view Bytes) {
   while (!Bytes.empty()) {
     const std::size_t length = SequenceLength(Bytes);

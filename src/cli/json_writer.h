@@ -1,6 +1,8 @@
 // JsonWriter: a small writer of one JSON document, indented or on one line, always valid UTF-8.
 #pragma once
 
+#include "sysutil/hex.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -43,10 +45,6 @@ private:
   bool afterKey_ = false;
   bool oneLine_;
 };
-
-/// Every byte of \p Bytes as two lower-case hex digits: the form of digests and of names
-/// that are not valid text.
-std::string ToHex(std::string_view Bytes);
 
 /// True when \p Bytes are well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view Bytes);

@@ -78,18 +78,12 @@ std::optional<std::string> QuarantineStore::AppendRecord(const ManifestRecord &R
   bool created = false;
   if (const std::error_code error = os_.OpenAppendFile(manifest, file, length, created))
     return "cannot open " + QuotePath(manifest) + ": " + ErrorText(error);
-  // A manifest always starts with its header, also one that an earlier failure left empty.
-  std::string record = length == 0 ? std::string(kManifestHeader) : "";
-  record += ManifestLine(Record);
-  std::size_t written = 0;
-  std::error_code error = file->Append(record, written);
-  if (!error && written == record.size())
-    return std::nullopt;
+  std::error_code undo;
+  const std::error_code error = AppendManifestRecord(*file, length, Record, undo);
   if (!error)
-    error = std::make_error_code(std::errc::no_space_on_device);
-  // Part of a record would glue the next record onto it, past parsing: cut it off again.
+    return std::nullopt;
   std::string message = "cannot write " + QuotePath(manifest) + ": " + ErrorText(error);
-  if (const std::error_code undo = file->Truncate(length))
+  if (undo)
     return message + "; cutting it back failed too: " + ErrorText(undo);
   file.reset();
   RemoveOutcome unused = RemoveOutcome::Removed;

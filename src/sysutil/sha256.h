@@ -2,11 +2,15 @@
 // our own where the platform has none.
 #pragma once
 
+#include "sysutil/hex.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace vorse {
 
@@ -26,5 +30,11 @@ private:
   struct State;
   std::unique_ptr<State> state_;
 };
+
+/// The digest of everything \p Hash was given, as 64 lower-case hex digits; \p Hash is spent.
+inline std::string HexDigest(Sha256 &Hash) {
+  const std::array<std::uint8_t, 32> digest = Hash.Final();
+  return ToHex(std::string_view(reinterpret_cast<const char *>(digest.data()), digest.size()));
+}
 
 } // namespace vorse

@@ -95,9 +95,33 @@ inline bool SeekFile(HANDLE File, std::uint64_t Offset, DWORD Method) {
          ::GetLastError() == NO_ERROR;
 }
 
+/// The error for an entry that is a link (a reparse point), a directory or a device where a
+/// regular file is needed.
+inline std::error_code NotARegularFile() {
+  return {ERROR_CANT_ACCESS_FILE, std::system_category()};
+}
+
 /// The calling thread's last Win32 error as an error_code whose message is the system's text.
 inline std::error_code LastError() {
   return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+}
+
+/// Opens \p Path with \p Access and \p Disposition, but only a regular disk file, and never
+/// through a reparse point at \p Path itself (a symbolic link or a junction standing there).
+/// The 9x family has no reparse points and refuses both that flag and sharing for deletion,
+/// so it is asked without them.
+inline std::error_code OpenRegular(const std::string &Path, DWORD Access, DWORD Disposition,
+                                   ScopedFileHandle &File, BY_HANDLE_FILE_INFORMATION &Info) {
+  const bool nt = (::GetVersion() & 0x80000000u) == 0;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (nt ? FILE_SHARE_DELETE : 0);
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | (nt ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  File.reset(::CreateFileA(Path.c_str(), Access, share, nullptr, Disposition, flags, nullptr));
+  if (!File || !::GetFileInformationByHandle(File.get(), &Info))
+    return LastError();
+  constexpr DWORD kNotRegular = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  if ((Info.dwFileAttributes & kNotRegular) != 0 || ::GetFileType(File.get()) != FILE_TYPE_DISK)
+    return NotARegularFile();
+  return {};
 }
 
 } // namespace vorse::win32

@@ -139,6 +139,36 @@ TEST_F(AppOsDiskTest, AFileWrittenBesideTakesOnlyAFreeName) {
   }
 }
 
+TEST_F(AppOsDiskTest, AppendsToARegularFileOfItsOwnOnly) {
+  const std::string path = PathOf("manifest.tsv");
+  std::unique_ptr<AppendFile> file;
+  std::uint64_t length = 9;
+  bool created = false;
+  std::size_t written = 0;
+  ASSERT_FALSE(os_.OpenAppendFile(path, file, length, created));
+  EXPECT_TRUE(created);
+  EXPECT_EQ(length, 0u);
+  ASSERT_FALSE(file->Append("one\n", written));
+  EXPECT_EQ(written, 4u);
+  file.reset();
+  ASSERT_FALSE(os_.OpenAppendFile(path, file, length, created));
+  EXPECT_FALSE(created);
+  EXPECT_EQ(length, 4u);
+  ASSERT_FALSE(file->Append("two\n", written));
+  ASSERT_FALSE(file->Truncate(6));
+  file.reset();
+  EXPECT_EQ(dir_.Read("manifest.tsv"), "one\ntw");
+
+  fs::create_directory(dir_.Root() / "folder");
+  EXPECT_TRUE(os_.OpenAppendFile(PathOf("folder"), file, length, created));
+#ifndef _WIN32
+  dir_.Write("elsewhere", "kept");
+  fs::create_symlink(dir_.Root() / "elsewhere", dir_.Root() / "link");
+  EXPECT_TRUE(os_.OpenAppendFile(PathOf("link"), file, length, created));
+  EXPECT_EQ(dir_.Read("elsewhere"), "kept");
+#endif
+}
+
 #ifdef _WIN32
 TEST_F(AppOsDiskTest, QuarantinesARealFileOnceAndSchedulesItForDeletion) {
   // Every Windows these tests run on is of the NT family: the registration is real.
@@ -154,9 +184,10 @@ TEST_F(AppOsDiskTest, QuarantinesARealFileOnceAndSchedulesItForDeletion) {
     EXPECT_TRUE(outcome.Scheduled);
   }
   EXPECT_EQ(dir_.Read("!VorseFix/evil.exe"), "MZ evil");
+  // The copy, and the manifest with a record of each run.
   EXPECT_EQ(
       std::distance(fs::directory_iterator(dir_.Root() / "!VorseFix"), fs::directory_iterator()),
-      1);
+      2);
 }
 #else
 TEST_F(AppOsDiskTest, PosixHasNoWindowsToAskOrRestart) {

@@ -1,5 +1,6 @@
 // The Find and Fix run on fake controls and platforms: its texts, its detection, the quarantine
 // and scheduling of each family, and the restart.
+#include "app/manifest.h"
 #include "app/runtime_error.h"
 #include "app/vorsefix_form.h"
 #include "fakes/fake_app_os.h"
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -556,6 +559,105 @@ TEST_F(FindAndFixTest, SchedulesTheRealLocationClearedOfItsReadOnlyBit) {
       EXPECT_EQ(app.Files[kIni], "[rename]\r\nNUL=SHORT REAL\r\n");
     }
     EXPECT_EQ(controls.Boxes().size(), 1u);
+  }
+}
+
+TEST_F(FindAndFixTest, EachCopyIsRecordedBeforeItsDeletionIsRegistered) {
+  const std::string manifest = kQuarantine + "\\manifest.tsv";
+  const std::string a = kSys + "\\a\\evil.exe";
+  const std::string b = kSys + "\\b\\evil.exe";
+  // b is reached through a view of its own (WOW64): its record names where start-up finds it.
+  const std::string real = "C:\\WINDOWS\\SysWOW64\\b\\evil.exe";
+  for (const std::uint32_t id : {kNT, k9x}) {
+    SCOPED_TRACE(id);
+    FamilyRun run(*this, id);
+    auto &[app, controls, form] = run;
+    AddInfected(a);
+    AddInfected(b);
+    app.Files = app_.Files;
+    app.ShortNames = app_.ShortNames;
+    app.RealLocations[b] = real;
+    app.ShortNames[real] = "SHORT REAL";
+    controls.Answers = {kIdCancel};
+
+    form.CmdFFix_Click();
+
+    const std::optional<Manifest> parsed = ParseManifest(app.Files[manifest]);
+    ASSERT_TRUE(parsed);
+    EXPECT_TRUE(parsed->badLines.empty());
+    ASSERT_EQ(parsed->records.size(), 2u);
+    const std::string digests[] = {
+        "4f64a6a1ac9406a9f115d9acf46b1b6ef8fce38494af9fa9eb70d8057fc9fbdb",
+        "fb4f9bd1465df654672408e3e642cc4e0fe22963892f565dffaf8613a6d63457"};
+    const ManifestRecord expected[] = {
+        {"", a, "evil.exe", {app.Files[a].size(), digests[0]}, false, "SHORT " + a},
+        {"", real, "evil (2).exe", {app.Files[b].size(), digests[1]}, false, "SHORT REAL"}};
+    for (std::size_t i = 0; i < 2; ++i) {
+      const ManifestRecord &record = parsed->records[i];
+      EXPECT_EQ(record.time.size(), 20u) << record.time;
+      EXPECT_EQ(ManifestLine({"", record.originalPath, record.quarantineName, record.digest,
+                              record.restored, record.registeredPath}),
+                ManifestLine(expected[i]));
+    }
+    // Each file's record is there before its deletion is registered.
+    std::vector<std::string> order;
+    for (const std::string &call : app.Calls)
+      for (const char *step : {"OpenAppendFile", "MoveFileExA", "AppendLines", "WriteNewFile"})
+        if (call.starts_with(step))
+          order.push_back(step);
+    const std::vector<std::string> nt = {"OpenAppendFile", "MoveFileExA", "OpenAppendFile",
+                                         "MoveFileExA"};
+    const std::vector<std::string> nineX = {"OpenAppendFile", "WriteNewFile", "OpenAppendFile",
+                                            "AppendLines"};
+    EXPECT_EQ(order, id == kNT ? nt : nineX);
+  }
+}
+
+TEST_F(FindAndFixTest, AFileWhoseRecordCannotBeWrittenIsLeftInPlaceScheduledNowhere) {
+  const std::string manifest = kQuarantine + "\\manifest.tsv";
+  const std::string earlier =
+      std::string(kManifestHeader) + ManifestLine({"2026-01-01T00:00:00Z",
+                                                   "C:\\old.exe",
+                                                   "old.exe",
+                                                   {3, std::string(64, 'a')},
+                                                   false,
+                                                   "C:\\OLD.EXE"});
+  struct Case {
+    const char *Name;
+    bool Directory;
+    int Error;
+  };
+  const Case cases[] = {{"a folder at its name", true, EISDIR}, {"a full disk", false, ENOSPC}};
+  for (const Case &c : cases) {
+    for (const std::uint32_t id : {kNT, k9x}) {
+      SCOPED_TRACE(std::string(c.Name) + " " + std::to_string(id));
+      FamilyRun run(*this, id);
+      auto &[app, controls, form] = run;
+      AddInfected(kSys + "\\evil.exe");
+      app.Files = app_.Files;
+      app.ShortNames = app_.ShortNames;
+      app.Attributes[kSys + "\\evil.exe"] = kFileAttributeReadOnly;
+      if (c.Directory) {
+        app.Dirs.insert(manifest);
+      } else {
+        app.Files[manifest] = earlier;
+        app.FailedWrites = {manifest};
+      }
+      controls.Answers = {kIdOk};
+
+      form.CmdFFix_Click();
+
+      ASSERT_EQ(controls.Boxes().size(), 1u);
+      EXPECT_EQ(controls.Boxes()[0].Text, kSys + "\\evil.exe could not be recorded in " + manifest +
+                                              ": " + std::generic_category().message(c.Error) +
+                                              ". It was left in place and will not be deleted.");
+      EXPECT_EQ(controls.Found().Caption(), "Vorse Files found were left in place");
+      EXPECT_TRUE(app.Scheduled.empty());
+      EXPECT_FALSE(app.Files.count(kIni));
+      EXPECT_EQ(app.Attributes[kSys + "\\evil.exe"], kFileAttributeReadOnly);
+      // Half a record would glue the next one onto it: the manifest is cut back.
+      EXPECT_EQ(app.Files[manifest], c.Directory ? "" : earlier);
+    }
   }
 }
 

@@ -105,10 +105,11 @@ screenshot() {
   import -window root "$build/e2e-$1.png" 2>/dev/null || fail "no screenshot e2e-$1.png"
 }
 
-# The infected files in the order of List1, each with its short form: "long|short" lines.
+# The infected files (or the paths given, one a line) in the order of List1, each with its short
+# form: "long|short" lines.
 infected_in_list_order() {
   local prefix=$1 rows
-  rows=$(drv "$prefix" read-list | grep -Fx -f <(planted infected))
+  rows=$(drv "$prefix" read-list | grep -Fx -f <(printf '%s\n' "${2:-$(planted infected)}"))
   [ -n "$rows" ] || return 0
   local -a longs shorts
   mapfile -t longs <<<"$rows"
@@ -131,8 +132,9 @@ check_listed() {
 check_copies() {
   local prefix=$1 name sample listed
   listed=$(find "$prefix/drive_c/!VorseFix" -mindepth 1 -printf '%f\n' 2>/dev/null | sort)
-  expect_eq "copies in C:\\!VorseFix" "$listed" "$(expected_copies | cut -d'|' -f1 | sort)" ||
-    return 1
+  # The copies, and the manifest that records them.
+  expect_eq "copies in C:\\!VorseFix" "$listed" \
+    "$( (expected_copies | cut -d'|' -f1; echo manifest.tsv) | sort)" || return 1
   while IFS='|' read -r name sample; do
     cmp -s "$prefix/drive_c/!VorseFix/$name" "$samples/$sample.exe" ||
       fail "C:\\!VorseFix\\$name does not hold $sample.exe" || return 1
@@ -411,6 +413,165 @@ wow64_32bit_build() {
     fail "an infected file is still there after the restart"
 }
 
+# Putting a file back: the window's run over two infected files of one name in two folders,
+# then vorsescan.exe --restore for one of them while the window's session still runs (a new
+# session would carry out the deletions at once), then the restart. The restored file stays with
+# its own bytes, its namesake goes, and the rename registered before the run is carried out as
+# it was registered. The other is put back after the restart, written anew from its copy.
+scan_exe="$build/src/cli/vorsescan.exe"
+twins=(VorseTwinA VorseTwinB)
+twin_path() { printf '%s\\%s\\Twin.exe\n' "$sys32" "$1"; }
+twins_setup() {
+  local sys="$1/drive_c/windows/system32"
+  mkdir -p "$sys/${twins[0]}" "$sys/${twins[1]}"
+  cp "$samples/kern32.exe" "$sys/${twins[0]}/Twin.exe"
+  cp "$samples/wowex32.exe" "$sys/${twins[1]}/Twin.exe"
+  printf 'kept by its rename' >"$1/drive_c/vorsesrc.txt"
+}
+twin_sample() { [ "$1" = "$(twin_path "${twins[0]}")" ] && echo kern32 || echo wowex32; }
+
+# Every line of C:\!VorseFix\manifest.tsv, read strictly: the header, then one whole record per
+# line of EXPECTED ("path|copy name|registered path|action"), the time in UTC, the size and
+# SHA-256 of the sample the copy holds. Nothing else, not even a CR or a last line without its
+# line feed.
+check_manifest() {
+  local prefix=$1 expected=$2 manifest="$1/drive_c/!VorseFix/manifest.tsv" i=0
+  local path name registered action sample time
+  local -a lines fields
+  [ -f "$manifest" ] || fail "no manifest" || return 1
+  [ "$(tail -c 1 "$manifest" | od -An -c | tr -d ' ')" = '\n' ] ||
+    fail "the manifest's last line has no line feed" || return 1
+  ! grep -q $'\r' "$manifest" || fail "a CR in the manifest" || return 1
+  mapfile -t lines <"$manifest"
+  expect_eq "manifest header" "${lines[0]}" \
+    $'time\toriginal_path\tquarantine_name\tsize\tsha256\tregistered_path\taction' || return 1
+  expect_eq "manifest records" "$((${#lines[@]} - 1))" "$(wc -l <<<"$expected")" || return 1
+  while IFS='|' read -r path name registered action; do
+    i=$((i + 1))
+    sample="$samples/$(twin_sample "$path").exe"
+    IFS=$'\t' read -r -a fields <<<"${lines[$i]}"
+    time=${fields[0]}
+    [[ $time =~ ^[0-9]{4}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z$ ]] ||
+      fail "manifest line $((i + 1)): time '$time'" || return 1
+    expect_eq "manifest line $((i + 1))" "${lines[$i]}" "$(printf '%s\t' "$time" "$path" "$name" \
+      "$(stat -c %s "$sample")" "$(sha256sum "$sample" | cut -c1-64)" "$registered")$action" ||
+      return 1
+  done <<<"$expected"
+}
+
+# The strings of PendingFileRenameOperations, one a line (a deletion's empty target too, but for
+# the last one's).
+pending_strings() {
+  wine_in "$1" wine reg query "$session_key" /v PendingFileRenameOperations 2>/dev/null |
+    tr -d '\r' | sed -n 's/^ *PendingFileRenameOperations *REG_MULTI_SZ *//p' | sed 's/\\0/\n/g'
+}
+
+restore_twin() {
+  local prefix=$1 path=$2 out
+  out=$(wine_in "$prefix" wine "$scan_exe" --restore 'C:\!VorseFix' "$path" 2>"$prefix/restore.err")
+  local status=$?
+  expect_eq "vorsescan --restore's status ($(tr -d '\r' <"$prefix/restore.err"))" "$status" 0 &&
+    expect_eq "vorsescan --restore's output" "$(tr -d '\r' <<<"$out")" "$path"
+}
+
+# Runs the window over the twins and restores the first one listed. The family's checks of its
+# registrations are FAMILY_before (sets them up), FAMILY_after_run ORDER and
+# FAMILY_after_restore ORDER.
+twins_restored() {
+  local prefix=$1 family=$2 order kept gone manifest registered
+  "${family}_before" "$prefix" || return 1
+  run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
+  order=$(infected_in_list_order "$prefix" "$(twin_path "${twins[0]}"; twin_path "${twins[1]}")")
+  expect_eq "infected rows" "$(cut -d'|' -f1 <<<"$order" | sort)" \
+    "$(twin_path "${twins[0]}"; twin_path "${twins[1]}")" || return 1
+  kept=$(sed -n 1p <<<"$order" | cut -d'|' -f1)
+  gone=$(sed -n 2p <<<"$order" | cut -d'|' -f1)
+  manifest=$(awk -F'|' '{ printf "%s|%s|%s|quarantined\n", $1, NR == 1 ? "Twin.exe" : "Twin (2).exe",
+    $2 }' <<<"$order")
+  check_manifest "$prefix" "$manifest" && "${family}_after_run" "$prefix" "$order" || return 1
+  restore_twin "$prefix" "$kept" && "${family}_after_restore" "$prefix" "$order" || return 1
+  # The restore is recorded too, and the copy stays.
+  check_manifest "$prefix" "$manifest"$'\n'"$(sed -n '1s/quarantined$/restored/p' <<<"$manifest")" ||
+    return 1
+  stop_wine "$prefix"
+  wait "$app_pid" 2>/dev/null
+  wine_in "$prefix" wineboot -r >/dev/null 2>&1
+  wine_in "$prefix" wineserver -w
+  cmp -s "$(unix_path "$prefix" "$kept")" "$samples/$(twin_sample "$kept").exe" ||
+    fail "the restored $kept is not there with its bytes" || return 1
+  [ ! -e "$(unix_path "$prefix" "$gone")" ] || fail "still there after the restart: $gone" ||
+    return 1
+  # Start-up names the renamed file as it was registered, in whatever case.
+  [ ! -e "$prefix/drive_c/vorsesrc.txt" ] && expect_eq "the rename registered before the run" \
+    "$(find "$prefix/drive_c" -maxdepth 1 -iname vorsedst.txt -exec cat {} +)" \
+    "kept by its rename" || return 1
+  # After the restart the other one is written back from its copy; one session again, so that
+  # nothing is carried out behind it.
+  wine_in "$prefix" wineserver -p
+  restore_twin "$prefix" "$gone" || return 1
+  cmp -s "$(unix_path "$prefix" "$gone")" "$samples/$(twin_sample "$gone").exe" ||
+    fail "$gone is not back with its bytes"
+}
+
+nt_before() {
+  wine_in "$1" wine reg add "$session_key" /v PendingFileRenameOperations /t REG_MULTI_SZ \
+    /d '\??\C:\VORSESRC.TXT\0\??\C:\VORSEDST.TXT' /f >/dev/null 2>&1
+  expect_eq "registered before the run" "$(pending_strings "$1")" \
+    $'\\??\\C:\\VORSESRC.TXT\n\\??\\C:\\VORSEDST.TXT'
+}
+nt_after_run() {
+  expect_eq "PendingFileRenameOperations after the run" "$(pending_strings "$1")" \
+    "$(printf '%s\n' '\??\C:\VORSESRC.TXT' '\??\C:\VORSEDST.TXT'
+    cut -d'|' -f2 <<<"$2" | sed 's/^/\\??\\/; 1s/$/\n/')"
+}
+nt_after_restore() {
+  expect_eq "PendingFileRenameOperations after the restore" "$(pending_strings "$1")" \
+    "$(printf '%s\n' '\??\C:\VORSESRC.TXT' '\??\C:\VORSEDST.TXT'
+    sed -n 2p <<<"$2" | cut -d'|' -f2 | sed 's/^/\\??\\/')"
+}
+nt_twins_restored_setup() { twins_setup "$1"; }
+nt_twins_restored() { twins_restored "$1" nt; }
+
+ini_rename=$'[rename]\r\nC:\\VORSEDST.TXT=C:\\VORSESRC.TXT\r\n'
+nine_x_before() { printf '%s' "$ini_rename" >"$1/drive_c/windows/wininit.ini"; }
+nine_x_after_run() {
+  expect_eq "wininit.ini after the run" "$(ini_lines "$1")" "$(expected_ini_lines "$2" "$ini_rename")"
+}
+nine_x_after_restore() {
+  expect_eq "wininit.ini after the restore" "$(ini_lines "$1")" \
+    "$(expected_ini_lines "$(sed -n 2p <<<"$2")" "$ini_rename")"
+}
+nine_x_twins_restored_setup() { twins_setup "$1"; }
+nine_x_twins_restored() { twins_restored "$1" nine_x; }
+
+# A record that cannot be written (a folder stands at manifest.tsv) leaves the file in place,
+# scheduled nowhere, and the user is told; on the 9x family too.
+manifest_blocked_setup() {
+  cp "$samples/kern32.exe" "$1/drive_c/windows/system32/VorseLeft.exe"
+  mkdir -p "$1/drive_c/!VorseFix/manifest.tsv"
+}
+manifest_blocked() {
+  local prefix=$1 notice
+  expect_eq "state after the run" "$(drv "$prefix" press-find-and-fix)" error || return 1
+  notice=$(drv "$prefix" read-msgbox --title "Quintarel Vorse Fix")
+  grep -qF "$sys32\\VorseLeft.exe could not be recorded in C:\\!VorseFix\\manifest.tsv" \
+    <<<"$notice" && grep -q "It was left in place and will not be deleted" <<<"$notice" ||
+    fail "the notice: $notice" || return 1
+  expect_eq "state after the notice" \
+    "$(drv "$prefix" answer-msgbox ok --title "Quintarel Vorse Fix")" done || return 1
+  expect_eq "status line" "$(drv "$prefix" read-status)" "Vorse Files found were left in place" &&
+    expect_eq "deletions scheduled" "$(pending_entries "$prefix")" "" || return 1
+  [ ! -e "$prefix/drive_c/windows/wininit.ini" ] || fail "a wininit.ini was written" || return 1
+  check_restart_keeps "$prefix" "$prefix/drive_c/windows/system32/VorseLeft.exe"
+}
+check_restart_keeps() {
+  stop_wine "$1"
+  wait "$app_pid" 2>/dev/null
+  wine_in "$1" wineboot -r >/dev/null 2>&1
+  wine_in "$1" wineserver -w
+  cmp -s "$2" "$samples/kern32.exe" || fail "the restart took $2"
+}
+
 scenario nt-cancel nt_cancel_then_restart
 scenario nt-ok nt_ok_restarts
 # Windows 2000 is of the NT family: delayed-move entries and ExitWindowsEx, as on XP.
@@ -419,11 +580,15 @@ scenario 2k-ok nt_ok_restarts win2k
 scenario 9x-ini nine_x_ini_then_restart win98
 scenario 9x-ok nine_x_ok_starts_rundll32 win98
 scenario clean clean_system
+scenario nt-restore nt_twins_restored
+scenario 9x-restore nine_x_twins_restored win98
 # Once is enough for these, in the 64-bit run, which runs the 32-bit build in its prefix too.
 if [ "$arch" = win64 ]; then
   scenario hostile hostile_system
   scenario left-in-place left_in_place
   scenario link-folder link_folder
+  scenario manifest-blocked manifest_blocked
+  scenario 9x-manifest-blocked manifest_blocked win98
   if wine_runs_32bit; then
     app_exe="$build/../windows-x86/src/app/VorseFix.exe" scenario wow64 wow64_32bit_build
   else

@@ -8,11 +8,32 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace vorse {
+
+/// An append to one of FakeAppOs's files; \p Full: half of each append gets there, as on a
+/// full disk.
+class FakeAppendFile final : public AppendFile {
+public:
+  FakeAppendFile(std::string &Bytes, bool Full) : bytes_(Bytes), full_(Full) {}
+  std::error_code Append(std::string_view Data, std::size_t &Written) override {
+    Written = full_ ? Data.size() / 2 : Data.size();
+    bytes_.append(Data.substr(0, Written));
+    return {};
+  }
+  std::error_code Truncate(std::uint64_t Length) override {
+    bytes_.resize(static_cast<std::size_t>(Length));
+    return {};
+  }
+
+private:
+  std::string &bytes_;
+  bool full_;
+};
 
 /// Paths are compared exactly. Files hold their bytes as text.
 class FakeAppOs final : public AppOs {
@@ -32,7 +53,8 @@ public:
   std::set<std::string> ReadOnlyFiles;
   std::set<std::string> FailedRenames;
   /// Writes to these files fail part-way, as on a full disk: a file opened for writing from
-  /// empty is left empty, a replacement never takes the file's place.
+  /// empty is left empty, a replacement never takes the file's place, an append gets half of
+  /// its bytes there.
   std::set<std::string> FailedWrites;
   bool MoveFails = false;
 
@@ -138,6 +160,16 @@ public:
   std::int32_t DeleteFileA(const std::string &Path) override {
     Calls.push_back("DeleteFileA " + Path);
     return Files.erase(Path) != 0 ? 1 : Fail(ENOENT);
+  }
+  std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
+                                 std::uint64_t &Length, bool &Created) override {
+    Calls.push_back("OpenAppendFile " + Path);
+    if (Dirs.count(Path) || ReadOnlyFiles.count(Path))
+      return {Dirs.count(Path) ? EISDIR : EACCES, std::generic_category()};
+    Created = Files.count(Path) == 0;
+    Length = Files[Path].size();
+    File = std::make_unique<FakeAppendFile>(Files[Path], FailedWrites.count(Path) != 0);
+    return {};
   }
   std::error_code LastError() override { return {lastError_, std::generic_category()}; }
 
