@@ -56,15 +56,19 @@ struct FindHandleTraits {
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 
-/// The kernel32 function \p Name as a pointer of type \p Fn, or null where this Windows lacks
-/// it. Functions newer than the oldest Windows the programs start on are looked up here rather
-/// than imported: an import that is missing stops the program before it runs at all.
-template <typename Fn> Fn Kernel32Function(const char *Name) {
-  const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
-  if (kernel32 == nullptr)
+/// The function \p Name of the loaded \p Module (kernel32, ntdll) as a pointer of type \p Fn, or
+/// null where this Windows lacks it. Functions newer than the oldest Windows the programs start on
+/// are looked up here rather than imported: an import that is missing stops the program before it
+/// runs at all.
+template <typename Fn> Fn ModuleFunction(const char *Module, const char *Name) {
+  const HMODULE module = ::GetModuleHandleA(Module);
+  if (module == nullptr)
     return nullptr;
   // By way of void (*)(), the one function type that converts to any other without a warning.
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, Name)));
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, Name)));
+}
+template <typename Fn> Fn Kernel32Function(const char *Name) {
+  return ModuleFunction<Fn>("kernel32.dll", Name);
 }
 
 /// GetSystemWow64DirectoryA where kernel32 has it (XP and later, 0 on a system without a 32-bit
