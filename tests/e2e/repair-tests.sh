@@ -15,6 +15,7 @@ scenario_group=repair
 
 stub_exe="$build/tests/e2e/vorse_rundll_stub.exe"
 short_exe="$build/tests/e2e/vorse_short_path.exe"
+acl_exe="$build/tests/e2e/vorse_folder_acl.exe"
 samples="$build/tests/samples"
 session_key='HKLM\System\CurrentControlSet\Control\Session Manager'
 
@@ -181,12 +182,17 @@ check_restarted() {
   check_copies "$prefix"
 }
 
-# Restarts the prefix with the program ended, then checks what the restart deleted.
-check_restart() {
+# Restarts the prefix with the program ended.
+restart_prefix() {
   stop_wine "$1"
   wait "$app_pid" 2>/dev/null
   wine_in "$1" wineboot -r >/dev/null 2>&1
   wine_in "$1" wineserver -w
+}
+
+# Restarts the prefix, then checks what the restart deleted.
+check_restart() {
+  restart_prefix "$1"
   check_restarted "$1"
 }
 
@@ -385,6 +391,53 @@ link_folder() {
   [ -z "$(ls -A "$1/drive_c/VorseStartup")" ] || fail "a copy went through the link"
 }
 
+# The owner and access list of a folder made by the run: Administrators own it, and only they
+# and SYSTEM may do anything with it or with what is made inside.
+check_private() {
+  expect_eq "who may change $2" "$(wine_in "$1" wine "$acl_exe" show "$2" | tr -d '\r')" \
+    "owner S-1-5-32-544"$'\n'"0 3 1f01ff S-1-5-32-544"$'\n'"0 3 1f01ff S-1-5-18"
+}
+
+# A folder below system32 that Users may change, an infected file in a folder inside it and a
+# clean namesake in system32. After the run the folder's owner swaps the infected file's folder
+# for a link to system32 (a junction, on Windows): the restart deletes the infected file, moved
+# out of their reach before it was scheduled, and the namesake stays.
+redirect_setup() {
+  local sys="$1/drive_c/windows/system32"
+  mkdir -p "$sys/VorseOpen/sub"
+  cp "$samples/kern32.exe" "$sys/VorseOpen/sub/VorseTwin.exe"
+  cp "$samples/near_space.exe" "$sys/VorseTwin.exe"
+}
+redirect() {
+  local prefix=$1 sys="$1/drive_c/windows/system32"
+  local moved='C:\!VorseFix\Deleted at restart\VorseTwin.exe'
+  wine_in "$prefix" wine "$acl_exe" open-to-users "$sys32\\VorseOpen" || return 1
+  run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
+  expect_eq "deletions scheduled" "$(pending_entries "$prefix")" "\\??\\$moved" || return 1
+  cmp -s "$(unix_path "$prefix" "$moved")" "$samples/kern32.exe" &&
+    cmp -s "$prefix/drive_c/!VorseFix/VorseTwin.exe" "$samples/kern32.exe" ||
+    fail "the infected file and its copy are not where they belong" || return 1
+  check_private "$prefix" 'C:\!VorseFix' && check_private "$prefix" 'C:\!VorseFix\Deleted at restart' ||
+    return 1
+  mv "$sys/VorseOpen/sub" "$sys/VorseOpen/sub.old"
+  ln -s .. "$sys/VorseOpen/sub"
+  restart_prefix "$prefix"
+  [ -e "$sys/VorseTwin.exe" ] || fail "the clean VorseTwin.exe in system32 was deleted" || return 1
+  [ ! -e "$(unix_path "$prefix" "$moved")" ] || fail "the moved file is still there"
+}
+
+# A C:\!VorseFix made beforehand that Users may change takes no copy: they could read or replace
+# it, or make the folder a junction. The file is left in place as when the folder is a file.
+shared_folder_setup() {
+  cp "$samples/kern32.exe" "$1/drive_c/windows/system32/VorseLeft.exe"
+  mkdir -p "$1/drive_c/!VorseFix"
+}
+shared_folder() {
+  wine_in "$1" wine "$acl_exe" open-to-users 'C:\!VorseFix' || return 1
+  left_in_place "$1" || return 1
+  [ -z "$(ls -A "$1/drive_c/!VorseFix")" ] || fail "a copy went into the shared folder"
+}
+
 # The 32-bit build on 64-bit Windows, where its system32 is syswow64: the infected Kern32.exe
 # there is scheduled by its real location, not the clean namesake in the real system32; and the
 # real system32, reached through Sysnative, is searched too.
@@ -415,11 +468,13 @@ scenario nt-ok nt_ok_restarts
 scenario 9x-ini nine_x_ini_then_restart win98
 scenario 9x-ok nine_x_ok_starts_rundll32 win98
 scenario clean clean_system
+scenario redirect redirect
 # Once is enough for these, in the 64-bit run, which runs the 32-bit build in its prefix too.
 if [ "$arch" = win64 ]; then
   scenario hostile hostile_system
   scenario left-in-place left_in_place
   scenario link-folder link_folder
+  scenario shared-folder shared_folder
   if wine_runs_32bit; then
     app_exe="$build/../windows-x86/src/app/VorseFix.exe" scenario wow64 wow64_32bit_build
   else
