@@ -136,13 +136,6 @@ using FileToMove = AppHandle<&AppOs::OpenFileToMove, &AppOs::CloseFile>;
 /// folder, which only administrators may change, and whose paths nobody else can redirect.
 constexpr const char *kDeletedAtRestart = "\\Deleted at restart";
 
-/// The accounts that may own or change the quarantine folder and the folders in it.
-const std::vector<std::string> &AdministratorsOnly() {
-  static const std::vector<std::string> accounts = {std::string(kSidAdministrators),
-                                                    std::string(kSidSystem)};
-  return accounts;
-}
-
 /// Makes \p Folder where it is missing, on the NT family one that only Administrators and
 /// SYSTEM may change. A folder already there stays as it is (FolderRefusal judges it).
 void MakeQuarantineFolder(AppOs &App, bool AccessControl, const std::string &Drive,
@@ -166,8 +159,8 @@ std::optional<std::string> FolderRefusal(AppOs &App, bool AccessControl,
   const std::optional<FolderSecurity> security = App.ReadFolderSecurity(Folder);
   if (!security)
     return "its owner and permissions cannot be read: " + App.LastError().message();
-  if (!OnlyTrustedMayChange(*security, AdministratorsOnly()))
-    return "users other than Administrators and SYSTEM own it or may change it";
+  if (!OnlyTrustedMayChange(*security, Administration(App.CurrentUserSid())))
+    return "users other than administrators own it or may change it";
   return std::nullopt;
 }
 
@@ -178,10 +171,8 @@ std::optional<std::string> FolderRefusal(AppOs &App, bool AccessControl,
 bool NobodyElseCanRedirect(AppOs &App, const std::string &Path) {
   if (Path.size() < 3 || Path[1] != ':' || Path[2] != '\\')
     return false;
-  std::vector<std::string> trusted = {std::string(kSidAdministrators), std::string(kSidSystem),
-                                      std::string(kSidTrustedInstaller)};
-  if (std::string user = App.CurrentUserSid(); !user.empty())
-    trusted.push_back(std::move(user));
+  std::vector<std::string> trusted = Administration(App.CurrentUserSid());
+  trusted.emplace_back(kSidTrustedInstaller);
   for (std::size_t end = Path.find('\\', 3); end != std::string::npos;
        end = Path.find('\\', end + 1)) {
     const std::optional<FolderSecurity> security = App.ReadFolderSecurity(Path.substr(0, end));

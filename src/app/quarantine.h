@@ -48,11 +48,11 @@ struct QuarantineOutcome {
 /// with other bytes keeps its name and the new copy is numbered, and so does a name that turns
 /// out to be taken when the copy is made. A file whose copy fails is left in place and not
 /// scheduled. What is scheduled is the file's real location, cleared of its read-only bit.
-/// On the NT family !VorseFix is one that only Administrators and SYSTEM own and may change
-/// (made so, or found so: no copy goes into any other), and a file whose path a folder that
-/// others may change could redirect before the restart is first moved, by its handle, into
-/// !VorseFix\Deleted at restart, and scheduled there; a file that can do neither is left in
-/// place. Throws RuntimeError when wininit.ini cannot be written.
+/// On the NT family !VorseFix is one that only administrators own and may change (made for
+/// Administrators and SYSTEM alone, or found so: no copy goes into any other), and a file whose
+/// path a folder that others may change could redirect before the restart is first moved, by its
+/// handle, into !VorseFix\Deleted at restart, and scheduled there; a file that can do neither is
+/// left in place. Throws RuntimeError when wininit.ini cannot be written.
 QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
                                  const InfectedFile &File);
 

@@ -167,10 +167,8 @@ public:
     }
     // A folder made here is checked to be theirs before any copy goes in.
     if (made) {
-      const std::vector<std::string> administrators = {std::string(kSidAdministrators),
-                                                       std::string(kSidSystem)};
       const std::optional<FolderSecurity> security = ReadFolderSecurity(Path);
-      if (!security || !OnlyTrustedMayChange(*security, administrators))
+      if (!security || !OnlyTrustedMayChange(*security, Administration(CurrentUserSid())))
         return std::error_code(ERROR_ACCESS_DENIED, std::system_category());
     }
     const DWORD attributes = ::GetFileAttributesA(Path.c_str());

@@ -26,6 +26,13 @@ constexpr std::uint32_t kChangeRights = 0x0002 | 0x0004 | 0x0040 | 0x0010 | 0x01
 
 } // namespace
 
+std::vector<std::string> Administration(const std::string &RunningUser) {
+  std::vector<std::string> accounts = {std::string(kSidAdministrators), std::string(kSidSystem)};
+  if (!RunningUser.empty())
+    accounts.push_back(RunningUser);
+  return accounts;
+}
+
 bool OnlyTrustedMayChange(const FolderSecurity &Folder, std::span<const std::string> Trusted) {
   const auto trusted = [&](const std::string &Sid) {
     return std::find(Trusted.begin(), Trusted.end(), Sid) != Trusted.end();

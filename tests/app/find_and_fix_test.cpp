@@ -706,8 +706,8 @@ TEST_F(FindAndFixTest, AFileThatCanNeitherStayNorMoveIsLeftInPlaceAndTheUserTold
        "it no longer holds what was copied"},
       {"a shared folder for the moved files",
        [&](FakeAppOs &App) { App.Security[kQuarantine + "\\Deleted at restart"] = OpenToUsers(); },
-       kQuarantine + "\\Deleted at restart: users other than Administrators and SYSTEM own it or "
-                     "may change it"},
+       kQuarantine +
+           "\\Deleted at restart: users other than administrators own it or may change it"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
