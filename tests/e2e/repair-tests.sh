@@ -391,15 +391,20 @@ link_folder() {
   [ -z "$(ls -A "$1/drive_c/VorseStartup")" ] || fail "a copy went through the link"
 }
 
-# The owner and access list of a folder made by the run: Administrators own it, and only they
-# and SYSTEM may do anything with it or with what is made inside.
+# Who may change a folder made by the run: its owner, Administrators and SYSTEM, no one else.
+# Wine keeps an access list as the Unix mode of the folder, and reads it back as entries for the
+# Unix user (the owner), SYSTEM and Everyone; the mode of a folder made without one gives
+# Everyone an entry.
 check_private() {
-  expect_eq "who may change $2" "$(wine_in "$1" wine "$acl_exe" show "$2" | tr -d '\r')" \
-    "owner S-1-5-32-544"$'\n'"0 3 1f01ff S-1-5-32-544"$'\n'"0 3 1f01ff S-1-5-18"
+  local shown owner
+  shown=$(wine_in "$1" wine "$acl_exe" "$2" | tr -d '\r') || return 1
+  owner=$(sed -n 's/^owner //p' <<<"$shown")
+  [ -n "$owner" ] && [ "$(sed 1d <<<"$shown" | grep -cvE " ($owner|S-1-5-32-544|S-1-5-18)\$")" = 0 ] ||
+    fail "others may change $2: $shown"
 }
 
-# A folder below system32 that Users may change, an infected file in a folder inside it and a
-# clean namesake in system32. After the run the folder's owner swaps the infected file's folder
+# A folder below system32 that every user may change (Wine keeps access lists as Unix modes),
+# an infected file in a folder inside it and a clean namesake in system32. After the run the folder's owner swaps the infected file's folder
 # for a link to system32 (a junction, on Windows): the restart deletes the infected file, moved
 # out of their reach before it was scheduled, and the namesake stays.
 redirect_setup() {
@@ -407,11 +412,11 @@ redirect_setup() {
   mkdir -p "$sys/VorseOpen/sub"
   cp "$samples/kern32.exe" "$sys/VorseOpen/sub/VorseTwin.exe"
   cp "$samples/near_space.exe" "$sys/VorseTwin.exe"
+  chmod 0777 "$sys/VorseOpen"
 }
 redirect() {
   local prefix=$1 sys="$1/drive_c/windows/system32"
   local moved='C:\!VorseFix\Deleted at restart\VorseTwin.exe'
-  wine_in "$prefix" wine "$acl_exe" open-to-users "$sys32\\VorseOpen" || return 1
   run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
   expect_eq "deletions scheduled" "$(pending_entries "$prefix")" "\\??\\$moved" || return 1
   cmp -s "$(unix_path "$prefix" "$moved")" "$samples/kern32.exe" &&
@@ -426,14 +431,13 @@ redirect() {
   [ ! -e "$(unix_path "$prefix" "$moved")" ] || fail "the moved file is still there"
 }
 
-# A C:\!VorseFix made beforehand that Users may change takes no copy: they could read or replace
+# A C:\!VorseFix made beforehand that every user may change takes no copy: they could read or replace
 # it, or make the folder a junction. The file is left in place as when the folder is a file.
 shared_folder_setup() {
   cp "$samples/kern32.exe" "$1/drive_c/windows/system32/VorseLeft.exe"
-  mkdir -p "$1/drive_c/!VorseFix"
+  mkdir -m 0777 "$1/drive_c/!VorseFix"
 }
 shared_folder() {
-  wine_in "$1" wine "$acl_exe" open-to-users 'C:\!VorseFix' || return 1
   left_in_place "$1" || return 1
   [ -z "$(ls -A "$1/drive_c/!VorseFix")" ] || fail "a copy went into the shared folder"
 }
