@@ -184,7 +184,9 @@ public:
       return it->second;
     const std::uint32_t attributes = GetFileAttributesA(Path);
     FolderSecurity own{attributes == kInvalidFileAttributes ? 0x10 : attributes,
-                       std::string(kSidAdministrators), true, {}};
+                       std::string(kSidAdministrators),
+                       true,
+                       {}};
     own.Entries.push_back({0, 0, 0x1F01FF, std::string(kSidAdministrators)});
     own.Entries.push_back({0, 0, 0x1F01FF, std::string(kSidSystem)});
     return own;
