@@ -3,6 +3,7 @@
 
 #include "sysutil/append_file.h"
 #include "sysutil/file_location.h"
+#include "sysutil/folder_access.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -87,6 +88,26 @@ public:
   virtual std::string RealLocation(const std::string &Path) = 0;
   /// The identity of the directory \p Path leads to, links followed.
   virtual std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) = 0;
+  /// The folders only administrators may change (sysutil/folder_access.h): made, and read. The
+  /// 9x family has no access control: there the calls fail.
+  virtual std::int32_t CreatePrivateDirectory(const std::string &Path) = 0;
+  virtual std::optional<FolderSecurity> ReadFolderSecurity(const std::string &Path) = 0;
+  /// The account the program runs as, in string form ("S-1-5-..."); empty when unknown.
+  virtual std::string CurrentUserSid() = 0;
+  /// Opens the file \p Path itself, a link standing at its name included, to read it and move
+  /// it, sharing only reading: until CloseFile, nothing else can write, rename or delete it.
+  /// kNoFolderHold where it cannot be opened.
+  virtual std::intptr_t OpenFileToMove(const std::string &Path) = 0;
+  /// Reads up to Out.size() bytes of the open \p File from \p Offset: the count read (0 at the
+  /// end), or -1.
+  virtual std::int64_t ReadOpenFile(std::intptr_t File, std::uint64_t Offset,
+                                    std::span<std::byte> Out) = 0;
+  /// Moves the open \p File into the held \p Folder under \p Name (no path resolved on the way:
+  /// NtSetInformationFile's rename relative to the folder's handle), never over a file already
+  /// there. Nonzero on success.
+  virtual std::int32_t MoveIntoFolder(std::intptr_t File, std::intptr_t Folder,
+                                      const std::string &Name) = 0;
+  virtual void CloseFile(std::intptr_t File) = 0;
   /// True when \p Error, why a copy that may not overwrite failed, means the name is taken.
   virtual bool MeansNameTaken(std::error_code Error) = 0;
   /// What a failed directory search or version query means (see scan/scan_errors.h).

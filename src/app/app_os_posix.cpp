@@ -74,14 +74,7 @@ public:
   std::int64_t ReadFileChunk(const std::string &Path, std::uint64_t Offset,
                              std::span<std::byte> Out) override {
     const ScopedFd file = OpenRegularFd(ToPosixForm(Path));
-    if (!file)
-      return -1;
-    for (;;) {
-      const ssize_t read = ::pread(file.get(), Out.data(), Out.size(), static_cast<off_t>(Offset));
-      if (read < 0 && errno == EINTR)
-        continue;
-      return read;
-    }
+    return file ? ReadAt(file.get(), Offset, Out) : -1;
   }
   std::intptr_t ShellExecuteA(std::uintptr_t, const std::string &, const std::string &,
                               const std::string &, const std::string &, std::int32_t) override {
@@ -156,6 +149,29 @@ public:
   std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) override {
     return vorse::IdentifyDirectory(Path);
   }
+  // POSIX has no access lists to read here; a folder of its own is one that only its owner may
+  // enter.
+  std::int32_t CreatePrivateDirectory(const std::string &Path) override {
+    return ::mkdir(ToPosixForm(Path).c_str(), 0700) == 0;
+  }
+  std::optional<FolderSecurity> ReadFolderSecurity(const std::string &) override {
+    errno = ENOSYS;
+    return std::nullopt;
+  }
+  std::string CurrentUserSid() override { return {}; }
+  std::intptr_t OpenFileToMove(const std::string &Path) override {
+    return ::open(ToPosixForm(Path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  std::int64_t ReadOpenFile(std::intptr_t File, std::uint64_t Offset,
+                            std::span<std::byte> Out) override {
+    return ReadAt(static_cast<int>(File), Offset, Out);
+  }
+  // A rename by descriptor needs the entry's folder and name, which a descriptor does not give.
+  std::int32_t MoveIntoFolder(std::intptr_t, std::intptr_t, const std::string &) override {
+    errno = ENOSYS;
+    return 0;
+  }
+  void CloseFile(std::intptr_t File) override { ::close(static_cast<int>(File)); }
   bool MeansNameTaken(std::error_code Error) override { return Error == std::errc::file_exists; }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
@@ -163,6 +179,14 @@ public:
   }
 
 private:
+  static std::int64_t ReadAt(int File, std::uint64_t Offset, std::span<std::byte> Out) {
+    for (;;) {
+      const ssize_t read = ::pread(File, Out.data(), Out.size(), static_cast<off_t>(Offset));
+      if (read < 0 && errno == EINTR)
+        continue;
+      return read;
+    }
+  }
   static std::string ErrnoText() { return std::generic_category().message(errno); }
   static std::uint32_t Unsupported() {
     errno = ENOSYS;

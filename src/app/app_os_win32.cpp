@@ -3,6 +3,7 @@
 #include "app/runtime_error.h"
 #include "app/text_file.h"
 #include "scan/scan_errors.h"
+#include "sysutil/folder_access.h"
 #include "sysutil/win32_support.h"
 
 #include <shellapi.h>
@@ -48,15 +49,7 @@ public:
     win32::ScopedFileHandle file(::CreateFileA(
         Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-      return -1;
-    if (!win32::SeekFile(file.get(), Offset, FILE_BEGIN))
-      return -1;
-    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(Out.size(), 1u << 30));
-    DWORD read = 0;
-    if (!::ReadFile(file.get(), Out.data(), wanted, &read, nullptr))
-      return -1;
-    return read;
+    return file ? ReadAt(file.get(), Offset, Out) : -1;
   }
   std::intptr_t ShellExecuteA(std::uintptr_t Window, const std::string &Operation,
                               const std::string &File, const std::string &Parameters,
@@ -118,6 +111,28 @@ public:
   std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) override {
     return vorse::IdentifyDirectory(Path);
   }
+  std::int32_t CreatePrivateDirectory(const std::string &Path) override {
+    return vorse::CreatePrivateDirectory(Path);
+  }
+  std::optional<FolderSecurity> ReadFolderSecurity(const std::string &Path) override {
+    return vorse::ReadFolderSecurity(Path);
+  }
+  std::string CurrentUserSid() override { return vorse::CurrentUserSid(); }
+  std::intptr_t OpenFileToMove(const std::string &Path) override {
+    return reinterpret_cast<std::intptr_t>(
+        ::CreateFileA(Path.c_str(), GENERIC_READ | DELETE | SYNCHRONIZE, FILE_SHARE_READ, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  }
+  std::int64_t ReadOpenFile(std::intptr_t File, std::uint64_t Offset,
+                            std::span<std::byte> Out) override {
+    return ReadAt(reinterpret_cast<HANDLE>(File), Offset, Out);
+  }
+  std::int32_t MoveIntoFolder(std::intptr_t File, std::intptr_t Folder,
+                              const std::string &Name) override {
+    return vorse::MoveIntoFolder(reinterpret_cast<HANDLE>(File), reinterpret_cast<HANDLE>(Folder),
+                                 Name);
+  }
+  void CloseFile(std::intptr_t File) override { ::CloseHandle(reinterpret_cast<HANDLE>(File)); }
   bool MeansNameTaken(std::error_code Error) override {
     return Error.value() == ERROR_FILE_EXISTS || Error.value() == ERROR_ALREADY_EXISTS;
   }
@@ -129,6 +144,15 @@ public:
   }
 
 private:
+  static std::int64_t ReadAt(HANDLE File, std::uint64_t Offset, std::span<std::byte> Out) {
+    if (!win32::SeekFile(File, Offset, FILE_BEGIN))
+      return -1;
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(Out.size(), 1u << 30));
+    DWORD read = 0;
+    if (!::ReadFile(File, Out.data(), wanted, &read, nullptr))
+      return -1;
+    return read;
+  }
   /// Creates a new file beside \p Path under a name of its own, which goes into \p Name.
   /// CREATE_NEW opens nothing that stands at a name already, a link included: such a name is
   /// passed over.

@@ -41,6 +41,32 @@ std::uint32_t AskShortPath(AppOs &Os, const std::string &Path, std::size_t Room,
   return n;
 }
 
+/// The size and SHA-256 of what the readers \p ReadA and \p ReadB (offset and room to the
+/// count read, or -1) read when both read through and give the same bytes; nothing otherwise.
+/// Compared in chunks, so that files of any size are compared without being held whole.
+template <typename ReaderA, typename ReaderB>
+std::optional<FileDigest> DigestOfSame(ReaderA ReadA, ReaderB ReadB) {
+  std::vector<std::byte> a(kCompareChunk);
+  std::vector<std::byte> b(kCompareChunk);
+  Sha256 hash;
+  FileDigest digest;
+  for (;;) {
+    const std::int64_t readA = ReadA(digest.size, std::span<std::byte>(a));
+    const std::int64_t readB = ReadB(digest.size, std::span<std::byte>(b));
+    if (readA < 0 || readA != readB || readA > static_cast<std::int64_t>(kCompareChunk))
+      return std::nullopt;
+    if (readA == 0)
+      break;
+    const auto count = static_cast<std::size_t>(readA);
+    if (!std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(count), b.begin()))
+      return std::nullopt;
+    hash.Update(std::span(a).first(count));
+    digest.size += count;
+  }
+  digest.sha256 = HexDigest(hash);
+  return digest;
+}
+
 /// The whole of the text file at \p Path. Throws RuntimeError naming it when it cannot be read.
 std::string ReadWholeFile(AppOs &App, const std::string &Path) {
   std::string text;
@@ -119,17 +145,17 @@ void ClearReadOnly(AppOs &App, const std::string &Path, QuarantineOutcome &Outco
                     ". It may stay after the restart.";
 }
 
-/// Records the copy \p Target in \p Folder of the file \p Source, whose real location is
-/// \p Real and which start-up is to delete as \p Registered, in Folder\manifest.tsv, once the
-/// copy is checked to hold Source's bytes. Returns the message for the user when it cannot: the
-/// file must then stay where it is.
+/// Records the copy \p Target in \p Folder of the file at \p Examined, whose real location
+/// (where it is put back) is \p Real and which start-up is to delete as \p Registered, in
+/// Folder\manifest.tsv, once the copy is checked to hold Examined's bytes. Returns why it
+/// cannot, to follow the file's path in the message for the user: the file must then not be
+/// scheduled.
 std::optional<std::string> RecordCopy(AppOs &App, const std::string &Folder,
-                                      const std::string &Source, const std::string &Real,
+                                      const std::string &Examined, const std::string &Real,
                                       const std::string &Target, const std::string &Registered) {
-  const std::string kept = ". It was left in place and will not be deleted.";
-  const std::optional<FileDigest> digest = DigestIfEqual(App, Source, Target);
+  const std::optional<FileDigest> digest = DigestIfEqual(App, Examined, Target);
   if (!digest)
-    return Source + " could not be checked against its copy " + Target + kept;
+    return "could not be checked against its copy " + Target;
   const std::string manifest = Folder + "\\manifest.tsv";
   const ManifestRecord record{ManifestTime(std::chrono::system_clock::now()),
                               Real,
@@ -146,27 +172,175 @@ std::optional<std::string> RecordCopy(AppOs &App, const std::string &Folder,
     error = AppendManifestRecord(*file, length, record, undo);
   if (!error)
     return std::nullopt;
-  return Source + " could not be recorded in " + manifest + ": " + error.message() +
-         (undo ? "; cutting it back failed too: " + undo.message() : "") + kept;
+  return "could not be recorded in " + manifest + ": " + error.message() +
+         (undo ? "; cutting it back failed too: " + undo.message() : "");
 }
 
-/// Holds a folder's name to what it stands for now (AppOs::HoldFolder) for as long as it lives.
-/// Where the folder cannot be held, or \p Hold is false, nothing is.
-class FolderHold {
+/// What a message for the user says of a file that stays where it is.
+constexpr const char *kLeftInPlace = ". It was left in place and will not be deleted.";
+
+/// A handle of the app seam that Open gives for a path and Close ends, for as long as this
+/// lives; where Open gives none (kNoFolderHold), nothing is held.
+template <std::intptr_t (AppOs::*Open)(const std::string &), void (AppOs::*Close)(std::intptr_t)>
+class AppHandle {
 public:
-  FolderHold(AppOs &App, const std::string &Path, bool Hold)
-      : app_(App), hold_(Hold ? App.HoldFolder(Path) : kNoFolderHold) {}
-  FolderHold(const FolderHold &) = delete;
-  FolderHold &operator=(const FolderHold &) = delete;
-  ~FolderHold() {
-    if (hold_ != kNoFolderHold)
-      app_.ReleaseFolder(hold_);
+  AppHandle(AppOs &App, const std::string &Path) : app_(App), handle_((App.*Open)(Path)) {}
+  AppHandle(const AppHandle &) = delete;
+  AppHandle &operator=(const AppHandle &) = delete;
+  ~AppHandle() {
+    if (handle_ != kNoFolderHold)
+      (app_.*Close)(handle_);
   }
+  std::intptr_t get() const { return handle_; }
 
 private:
   AppOs &app_;
-  std::intptr_t hold_;
+  std::intptr_t handle_;
 };
+
+/// Holds a folder's name to what it stands for now (AppOs::HoldFolder).
+using FolderHold = AppHandle<&AppOs::HoldFolder, &AppOs::ReleaseFolder>;
+/// The file opened to be moved (AppOs::OpenFileToMove).
+using FileToMove = AppHandle<&AppOs::OpenFileToMove, &AppOs::CloseFile>;
+
+/// Where a file goes that could be redirected where it stands: a folder inside the quarantine
+/// folder, which only administrators may change, and whose paths nobody else can redirect.
+constexpr const char *kDeletedAtRestart = "\\Deleted at restart";
+
+/// Makes \p Folder where it is missing, on the NT family one that only Administrators and
+/// SYSTEM may change. A folder already there stays as it is (FolderRefusal judges it).
+void MakeQuarantineFolder(AppOs &App, bool AccessControl, const std::string &Drive,
+                          const std::string &Folder) {
+  if (AccessControl)
+    App.CreatePrivateDirectory(Folder);
+  else
+    App.CreateDirectoryExA(Drive, Folder);
+}
+
+/// Why the held \p Folder may not take copies, or nothing when it may. A link or junction would
+/// carry them wherever it points, a start-up folder say; and on the NT family a folder that
+/// others own or may change lets them read or replace the copies, or make it such a link.
+std::optional<std::string> FolderRefusal(AppOs &App, bool AccessControl,
+                                         const std::string &Folder) {
+  const std::uint32_t attributes = App.GetFileAttributesA(Folder);
+  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeReparsePoint) != 0)
+    return "it is a link or junction, not a folder of its own";
+  if (!AccessControl)
+    return std::nullopt;
+  const std::optional<FolderSecurity> security = App.ReadFolderSecurity(Folder);
+  if (!security)
+    return "its owner and permissions cannot be read: " + App.LastError().message();
+  if (!OnlyTrustedMayChange(*security, Administration(App.CurrentUserSid())))
+    return "users other than administrators own it or may change it";
+  return std::nullopt;
+}
+
+/// True when nobody but Administrators, SYSTEM, TrustedInstaller and the account the program
+/// runs as could make \p Path lead to another file before start-up deletes it: every folder on
+/// it below the drive root is theirs alone and no link or junction. A path without a drive
+/// root ("\\server\share") is not vouched for.
+bool NobodyElseCanRedirect(AppOs &App, const std::string &Path) {
+  if (Path.size() < 3 || Path[1] != ':' || Path[2] != '\\')
+    return false;
+  std::vector<std::string> trusted = Administration(App.CurrentUserSid());
+  trusted.emplace_back(kSidTrustedInstaller);
+  for (std::size_t end = Path.find('\\', 3); end != std::string::npos;
+       end = Path.find('\\', end + 1)) {
+    const std::optional<FolderSecurity> security = App.ReadFolderSecurity(Path.substr(0, end));
+    if (!security || !OnlyTrustedMayChange(*security, trusted))
+      return false;
+  }
+  return true;
+}
+
+/// Moves \p Source, once it is checked to hold the bytes of its verified \p Copy, into the
+/// folder for files deleted at restart inside the quarantine folder \p Folder, under a name
+/// free there. The file is opened once and moved by its handle, so what is moved is what was
+/// checked. Its new path goes into \p Moved; why it could not be moved comes back otherwise.
+std::optional<std::string> MoveOutOfReach(AppOs &App, const std::string &Source,
+                                          const std::string &Copy, const std::string &Folder,
+                                          const std::string &FileName, std::string &Moved) {
+  const std::string pending = Folder + kDeletedAtRestart;
+  App.CreatePrivateDirectory(pending);
+  const FolderHold hold(App, pending);
+  if (hold.get() == kNoFolderHold)
+    return pending + " cannot be opened: " + App.LastError().message();
+  if (const std::optional<std::string> refusal = FolderRefusal(App, true, pending))
+    return pending + ": " + *refusal;
+  const FileToMove file(App, Source);
+  if (file.get() == kNoFolderHold)
+    return "it cannot be opened: " + App.LastError().message();
+  if (!DigestOfSame(
+          [&](std::uint64_t Offset, std::span<std::byte> Out) {
+            return App.ReadOpenFile(file.get(), Offset, Out);
+          },
+          [&](std::uint64_t Offset, std::span<std::byte> Out) {
+            return App.ReadFileChunk(Copy, Offset, Out);
+          }))
+    return "it no longer holds what was copied";
+  std::set<std::string> taken;
+  for (;;) {
+    const std::string target =
+        QuarantineTarget(pending, FileName, [&](const std::string &Candidate) {
+          return taken.count(Candidate) != 0 || App.PathFileExistsA(Candidate) != 0
+                     ? QuarantineSlot::OtherContents
+                     : QuarantineSlot::Free;
+        });
+    if (App.MoveIntoFolder(file.get(), hold.get(), target.substr(pending.size() + 1)) != 0) {
+      Moved = target;
+      return std::nullopt;
+    }
+    const std::error_code error = App.LastError();
+    if (!App.MeansNameTaken(error) || taken.size() >= kMostTakenNames)
+      return error.message();
+    taken.insert(target);
+  }
+}
+
+/// Registers the deletion of the copied \p Source at the next start of the NT family. A file
+/// whose path others could redirect meanwhile is first moved where they cannot.
+void ScheduleOnNT(AppOs &App, const InfectedFile &File, const std::string &Source,
+                  const std::string &Copy, const std::string &Folder, QuarantineOutcome &Outcome) {
+  // Start-up deletes the path as registered, with no program's view of the system directory:
+  // the file's real location is what names the file that was examined and copied.
+  const std::string real = App.RealLocation(Source);
+  std::string path;
+  const bool inPlace = NobodyElseCanRedirect(App, real);
+  if (inPlace) {
+    // The row's own text where it names the file, shortened; a relocated path whole, as its
+    // short form too would be asked of the twin. The delayed-move facility takes long paths.
+    path = real != Source ? real : ShortPath(App, File.RowText);
+    if (path.empty())
+      path = File.RowText;
+  } else {
+    const std::optional<std::string> problem =
+        MoveOutOfReach(App, Source, Copy, Folder, File.FileName, path);
+    if (problem) {
+      Outcome.Problem = Source +
+                        " was left in place and will not be deleted: users other than "
+                        "administrators may change a folder on its path, and it could not be "
+                        "moved into " +
+                        Folder + kDeletedAtRestart + ": " + *problem + ". Its copy is " + Copy +
+                        ".";
+      return;
+    }
+  }
+  // Nothing is deleted that cannot be put back: a file whose copy is not recorded stays.
+  if (const std::optional<std::string> problem =
+          RecordCopy(App, Folder, inPlace ? Source : path, real, Copy, path)) {
+    Outcome.Problem =
+        Source + " " + *problem +
+        (inPlace ? kLeftInPlace : ". It was moved to " + path + " and will not be deleted.");
+    return;
+  }
+  // Cleared by the path this program reaches the file by: under WOW64 the real location would
+  // reach its twin in the other system directory.
+  ClearReadOnly(App, inPlace ? Source : path, Outcome);
+  if (App.MoveFileExA(path, nullptr, kMoveFileDelayUntilReboot) == 0)
+    Outcome.Problem = NotScheduled(path, App.LastError().message(), Copy);
+  else
+    Outcome.Scheduled = true;
+}
 
 } // namespace
 
@@ -190,25 +364,11 @@ std::string ShortPath(AppOs &Os, const std::string &strFileName) {
 }
 
 std::optional<FileDigest> DigestIfEqual(AppOs &Os, const std::string &A, const std::string &B) {
-  std::vector<std::byte> a(kCompareChunk);
-  std::vector<std::byte> b(kCompareChunk);
-  Sha256 hash;
-  FileDigest digest;
-  for (;;) {
-    const std::int64_t readA = Os.ReadFileChunk(A, digest.size, a);
-    const std::int64_t readB = Os.ReadFileChunk(B, digest.size, b);
-    if (readA < 0 || readA != readB || readA > static_cast<std::int64_t>(kCompareChunk))
-      return std::nullopt;
-    if (readA == 0)
-      break;
-    const auto count = static_cast<std::size_t>(readA);
-    if (!std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(count), b.begin()))
-      return std::nullopt;
-    hash.Update(std::span(a).first(count));
-    digest.size += count;
-  }
-  digest.sha256 = HexDigest(hash);
-  return digest;
+  return DigestOfSame([&](std::uint64_t Offset,
+                          std::span<std::byte> Out) { return Os.ReadFileChunk(A, Offset, Out); },
+                      [&](std::uint64_t Offset, std::span<std::byte> Out) {
+                        return Os.ReadFileChunk(B, Offset, Out);
+                      });
 }
 
 bool FilesEqual(AppOs &Os, const std::string &A, const std::string &B) {
@@ -219,19 +379,16 @@ QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &
                                  const InfectedFile &File) {
   const std::string source = Trim(File.RowText);
   const std::string folder = File.Drive + "\\!VorseFix";
-  // Fails when the folder is there from an earlier run, which is just as good.
-  App.CreateDirectoryExA(File.Drive, folder);
-  // A link or junction planted at the folder's name would carry the copies wherever it points,
-  // a start-up folder say: no copy goes through one. The name is held from before the check
-  // until the copy is made, so it cannot be given to a link in between.
-  // The 9x family opens no folder (CreateFileA has no backup semantics there) and has no links.
-  const FolderHold hold(App, folder, OS_Detect(Sys) != kPlatform9x);
-  const std::uint32_t folderAttributes = App.GetFileAttributesA(folder);
-  if (folderAttributes != kInvalidFileAttributes &&
-      (folderAttributes & kFileAttributeReparsePoint) != 0)
-    return {false, source + " could not be copied to " + folder +
-                       ": it is a link or junction, not a folder of its own. It was left in "
-                       "place and will not be deleted."};
+  const bool accessControl = OS_Detect(Sys) == kPlatformNT;
+  MakeQuarantineFolder(App, accessControl, File.Drive, folder);
+  // The name is held from before the check until the copies are made, so it cannot be given to
+  // a link in between. The 9x family opens no folder (CreateFileA has no backup semantics
+  // there) and has no links.
+  std::optional<FolderHold> hold;
+  if (OS_Detect(Sys) != kPlatform9x)
+    hold.emplace(App, folder);
+  if (const std::optional<std::string> refusal = FolderRefusal(App, accessControl, folder))
+    return {false, source + " could not be copied to " + folder + ": " + *refusal + kLeftInPlace};
 
   std::string target;
   // Names found taken by the copy itself though the probe saw nothing there (a dangling link).
@@ -256,47 +413,30 @@ QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &
     if (!App.MeansNameTaken(error) || taken.size() >= kMostTakenNames) {
       // Deleting a file without a copy would lose it for good if it was wrongly taken for
       // infected, so it stays where it is.
-      return {false, source + " could not be copied to " + target + ": " + error.message() +
-                         ". It was left in place and will not be deleted."};
+      return {false,
+              source + " could not be copied to " + target + ": " + error.message() + kLeftInPlace};
     }
     taken.insert(target);
   }
-
-  // Start-up deletes the path as registered, with no program's view of the system directory:
-  // the file's real location is what names the file that was examined and copied.
-  const std::string real = App.RealLocation(source);
-  const bool relocated = real != source;
-  const bool nt = OS_Detect(Sys) == kPlatformNT;
-  const bool nineX = OS_Detect(Sys) == kPlatform9x;
-  std::string registered;
-  if (nt) {
-    // The row's own text where it names the file; the delayed-move facility takes a long path
-    // as well, should there be no short form.
-    const std::string longPath = relocated ? real : File.RowText;
-    registered = ShortPath(App, longPath);
-    if (registered.empty())
-      registered = longPath;
-  }
-  // wininit.ini is read before long names exist; a line without a short form would name
-  // nothing, or the wrong file.
-  if (nineX)
-    registered = ShortPath(App, real);
-  // Nothing is deleted that cannot be put back: a file whose copy is not recorded stays.
-  if (!registered.empty()) {
-    if (std::optional<std::string> problem =
-            RecordCopy(App, folder, source, real, target, registered))
-      return {false, std::move(problem)};
-  }
+  // The copy counts only where it stands in the held folder under its own name.
+  if (const std::string landed = App.RealLocation(target); landed != target)
+    return {false, source + " could not be copied to " + target + ": the copy is at " + landed +
+                       " instead" + kLeftInPlace};
 
   QuarantineOutcome outcome;
-  if (nt) {
-    ClearReadOnly(App, real, outcome);
-    if (App.MoveFileExA(registered, nullptr, kMoveFileDelayUntilReboot) == 0)
-      outcome.Problem = NotScheduled(source, App.LastError().message(), target);
-    else
-      outcome.Scheduled = true;
-  }
-  if (nineX) {
+  if (accessControl)
+    ScheduleOnNT(App, File, source, target, folder, outcome);
+  if (OS_Detect(Sys) == kPlatform9x) {
+    const std::string real = App.RealLocation(source);
+    // wininit.ini is read before long names exist; a line without a short form would name
+    // nothing, or the wrong file.
+    const std::string registered = ShortPath(App, real);
+    // Nothing is deleted that cannot be put back: a file whose copy is not recorded stays.
+    if (!registered.empty()) {
+      if (const std::optional<std::string> problem =
+              RecordCopy(App, folder, source, real, target, registered))
+        return {false, source + " " + *problem + kLeftInPlace};
+    }
     ClearReadOnly(App, real, outcome);
     if (registered.empty()) {
       outcome.Problem = NotScheduled(source, "Windows gives no short (8.3) name for it", target);

@@ -54,9 +54,13 @@ struct QuarantineOutcome {
 /// out to be taken when the copy is made. A file whose copy fails is left in place and not
 /// scheduled. Before anything is scheduled, the copy is checked against the file and recorded
 /// in !VorseFix\manifest.tsv (its real location, the copy's name, size and SHA-256, and the
-/// path as registered); a file whose record cannot be written is left in place as well. What
-/// is scheduled is the file's real location, cleared of its read-only bit.
-/// Throws RuntimeError when wininit.ini cannot be written.
+/// path as registered); a file whose record cannot be written is not scheduled. What is
+/// scheduled is the file's real location, cleared of its read-only bit.
+/// On the NT family !VorseFix is one that only administrators own and may change (made for
+/// Administrators and SYSTEM alone, or found so: no copy goes into any other), and a file whose
+/// path a folder that others may change could redirect before the restart is first moved, by its
+/// handle, into !VorseFix\Deleted at restart, and scheduled there; a file that can do neither is
+/// left in place. Throws RuntimeError when wininit.ini cannot be written.
 QuarantineOutcome QuarantineFile(AppOs &App, SysutilOs &Sys, const std::string &WinDir,
                                  const InfectedFile &File);
 

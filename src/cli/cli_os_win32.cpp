@@ -2,6 +2,7 @@
 #include "cli/cli_os.h"
 #include "cli/pending_deletes.h"
 #include "scan/scan_errors.h"
+#include "sysutil/folder_access.h"
 #include "sysutil/os_detect.h"
 #include "sysutil/win32_support.h"
 
@@ -13,7 +14,10 @@
 #include <array>
 #include <cstdio>
 #include <list>
+#include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace vorse {
 namespace {
@@ -368,15 +372,24 @@ public:
     return ::GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
   std::error_code CreateDirectories(const std::string &Path) override {
+    bool made = false;
     for (std::size_t end = Path.find_first_of("\\/");; end = Path.find_first_of("\\/", end + 1)) {
       const std::string part = Path.substr(0, end);
-      // Drive roots ("C:") and the empty start of "\dir" are not created, only passed.
+      // Drive roots ("C:") and the empty start of "\dir" are not created, only passed. What is
+      // made is for Administrators and SYSTEM alone, like the window's quarantine folder.
       const bool creatable = !part.empty() && part.back() != ':';
-      if (creatable && !::CreateDirectoryA(part.c_str(), nullptr) &&
-          ::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_ACCESS_DENIED)
+      made = creatable && CreatePrivateDirectory(part) != 0;
+      if (creatable && !made && ::GetLastError() != ERROR_ALREADY_EXISTS &&
+          ::GetLastError() != ERROR_ACCESS_DENIED)
         return win32::LastError();
       if (end == std::string::npos)
         break;
+    }
+    // A folder made here is checked to be theirs before any copy goes in.
+    if (made) {
+      const std::optional<FolderSecurity> security = ReadFolderSecurity(Path);
+      if (!security || !OnlyTrustedMayChange(*security, Administration(CurrentUserSid())))
+        return std::error_code(ERROR_ACCESS_DENIED, std::system_category());
     }
     const DWORD attributes = ::GetFileAttributesA(Path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -188,6 +189,35 @@ TEST_F(AppOsDiskTest, QuarantinesARealFileOnceAndSchedulesItForDeletion) {
   EXPECT_EQ(
       std::distance(fs::directory_iterator(dir_.Root() / "!VorseFix"), fs::directory_iterator()),
       2);
+}
+
+TEST_F(AppOsDiskTest, APrivateFolderIsAdministratorsAloneAndTakesAFileMovedByItsHandle) {
+  const std::string folder = PathOf("private");
+  ASSERT_NE(os_.CreatePrivateDirectory(folder), 0) << os_.LastError().message();
+  EXPECT_EQ(os_.CreatePrivateDirectory(folder), 0) << "it exists already";
+  const std::optional<FolderSecurity> security = os_.ReadFolderSecurity(folder);
+  ASSERT_TRUE(security);
+  EXPECT_TRUE(OnlyTrustedMayChange(*security, Administration(os_.CurrentUserSid())));
+  ASSERT_EQ(security->Entries.size(), 2u);
+  for (const AccessEntry &entry : security->Entries)
+    EXPECT_EQ(entry.Flags & 0x3, 0x3) << entry.Sid << ": handed on to files and folders inside";
+
+  dir_.Write("a.exe", "MZ a");
+  dir_.Write("private/taken.exe", "kept");
+  const std::intptr_t file = os_.OpenFileToMove(PathOf("a.exe"));
+  const std::intptr_t hold = os_.HoldFolder(folder);
+  ASSERT_NE(file, kNoFolderHold);
+  ASSERT_NE(hold, kNoFolderHold);
+  EXPECT_EQ(os_.MoveIntoFolder(file, hold, "taken.exe"), 0);
+  EXPECT_TRUE(os_.MeansNameTaken(os_.LastError())) << os_.LastError().message();
+  EXPECT_NE(os_.MoveIntoFolder(file, hold, "b.exe"), 0) << os_.LastError().message();
+  std::vector<std::byte> chunk(8);
+  EXPECT_EQ(os_.ReadOpenFile(file, 0, chunk), 4);
+  os_.CloseFile(file);
+  os_.ReleaseFolder(hold);
+  EXPECT_FALSE(dir_.Exists("a.exe"));
+  EXPECT_EQ(dir_.Read("private/b.exe"), "MZ a");
+  EXPECT_EQ(dir_.Read("private/taken.exe"), "kept");
 }
 #else
 TEST_F(AppOsDiskTest, PosixHasNoWindowsToAskOrRestart) {

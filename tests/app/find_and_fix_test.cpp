@@ -1,6 +1,7 @@
 // The Find and Fix run on fake controls and platforms: its texts, its detection, the quarantine
 // and scheduling of each family, and the restart.
 #include "app/manifest.h"
+#include "app/quarantine.h"
 #include "app/runtime_error.h"
 #include "app/vorsefix_form.h"
 #include "fakes/fake_app_os.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -289,8 +291,9 @@ TEST_F(FindAndFixTest, UsesTheTrimmedRowForReadingAndCopyingOnly) {
     // ParsePath on the untrimmed row gives the drive " C:".
     const std::vector<std::string> copies = {"CopyFileA " + trimmed + " " +
                                              " C:\\!VorseFix\\evil.exe 1"};
-    EXPECT_EQ(AppCalls("CreateDirectoryExA"),
-              std::vector<std::string>{"CreateDirectoryExA  C:  C:\\!VorseFix"});
+    EXPECT_EQ(AppCalls("Create"),
+              std::vector<std::string>{id == kNT ? "CreatePrivateDirectory  C:\\!VorseFix"
+                                                 : "CreateDirectoryExA  C:  C:\\!VorseFix"});
     EXPECT_EQ(AppCalls("CopyFileA"), id == kNT ? copies : std::vector<std::string>{});
   }
   EXPECT_EQ(app_.Scheduled, std::vector<std::string>{"SHORT " + row});
@@ -530,35 +533,49 @@ TEST_F(FindAndFixTest, NoRestartIsAskedForWhenNothingWasScheduled) {
 }
 
 TEST_F(FindAndFixTest, SchedulesTheRealLocationClearedOfItsReadOnlyBit) {
-  // Under WOW64 the row's path reaches the 32-bit system directory; start-up would not.
-  const std::string row = kSys + "\\evil.exe";
-  const std::string real = "C:\\WINDOWS\\SysWOW64\\evil.exe";
-  for (const std::uint32_t id : {kNT, k9x}) {
-    SCOPED_TRACE(id);
-    FamilyRun run(*this, id);
-    auto &[app, controls, form] = run;
-    AddInfected(row);
-    app.Files = {{row, "infected"}, {real, "infected"}};
-    app.RealLocations[row] = real;
-    app.ShortNames = {{row, "SHORT ROW"}, {real, "SHORT REAL"}};
-    app.Attributes[real] = 0x7; // read-only, hidden, system
-    controls.Answers = {kIdCancel};
+  // Under WOW64 the row's path reaches the 32-bit system directory, or the real one through
+  // Sysnative; start-up reaches neither way, and this program reaches the real location's twin
+  // by that location's name. The twin's 8.3 alias may name another file where start-up looks.
+  const std::string wow64 = "C:\\WINDOWS\\SysWOW64\\Long Name.exe";
+  const std::string native = "C:\\WINDOWS\\Sysnative\\Long Name.exe";
+  const std::string system = kSys + "\\Long Name.exe";
+  struct Case {
+    std::uint32_t Family;
+    std::string Row;
+    std::string Real;
+    std::string Cleared;
+    std::string Registered;
+  };
+  const Case cases[] = {
+      {kNT, system, wow64, system, wow64},
+      {kNT, native, system, native, system},
+      {k9x, system, wow64, wow64, "NUL=SHORT " + wow64},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Row + " " + std::to_string(c.Family));
+    sys_.PlatformId = c.Family;
+    FakeAppOs app;
+    app.Files = {{c.Row, "infected"}, {c.Real, "infected"}};
+    app.RealLocations[c.Row] = c.Real;
+    app.ShortNames = {{c.Row, "SHORT " + c.Row}, {c.Real, "SHORT " + c.Real}};
+    app.Attributes[c.Cleared] = 0x7; // read-only, hidden, system
 
-    form.CmdFFix_Click();
+    const QuarantineOutcome outcome =
+        QuarantineFile(app, sys_, app.WinDir, {c.Row, "C:", "Long Name.exe"});
 
-    EXPECT_EQ(app.Attributes[real], 0x6u);
+    EXPECT_TRUE(outcome.Scheduled);
+    EXPECT_FALSE(outcome.Problem);
+    EXPECT_EQ(app.Attributes[c.Cleared], 0x6u);
     const auto cleared =
-        std::find(app.Calls.begin(), app.Calls.end(), "SetFileAttributesA " + real + " 6");
+        std::find(app.Calls.begin(), app.Calls.end(), "SetFileAttributesA " + c.Cleared + " 6");
     ASSERT_NE(cleared, app.Calls.end());
-    if (id == kNT) {
-      EXPECT_EQ(app.Scheduled, std::vector<std::string>{"SHORT REAL"});
-      EXPECT_LT(cleared - app.Calls.begin(),
-                std::find(app.Calls.begin(), app.Calls.end(), "MoveFileExA SHORT REAL null 4") -
-                    app.Calls.begin());
+    if (c.Family == kNT) {
+      EXPECT_EQ(app.Scheduled, std::vector<std::string>{c.Registered});
+      EXPECT_LT(cleared, std::find(app.Calls.begin(), app.Calls.end(),
+                                   "MoveFileExA " + c.Registered + " null 4"));
     } else {
-      EXPECT_EQ(app.Files[kIni], "[rename]\r\nNUL=SHORT REAL\r\n");
+      EXPECT_EQ(app.Files[kIni], "[rename]\r\n" + c.Registered + "\r\n");
     }
-    EXPECT_EQ(controls.Boxes().size(), 1u);
   }
 }
 
@@ -742,6 +759,155 @@ TEST_F(FindAndFixTest, OnWow64EachBuildSearchesTheOtherSystemDirectoryToo) {
   app_.Wow64Dir.clear();
   form_.CmdFFix_Click();
   EXPECT_EQ(controls_.List().Rows(), std::vector<std::string>{kSys + "\\a.exe"});
+}
+
+/// A folder others may change: Users may add files to it.
+FolderSecurity OpenToUsers() {
+  return {kFileAttributeDirectory,
+          std::string(kSidAdministrators),
+          true,
+          {{0, 0, 0x1F01FF, std::string(kSidAdministrators)}, {0, 0, 0x2, "S-1-5-32-545"}}};
+}
+
+TEST_F(FindAndFixTest, ADeletionOthersCouldRedirectIsOfTheFileMovedOutOfTheirReach) {
+  // Users may add to color: they could swap sub for a junction to the system directory before
+  // the restart, and start-up would delete its namesake there.
+  const std::string color = kSys + "\\spool\\drivers\\color";
+  const std::string sub = color + "\\sub";
+  const std::string pending = kQuarantine + "\\Deleted at restart";
+  struct Case {
+    const char *Name;
+    std::function<void(FakeAppOs &)> Plant;
+    bool Moved;
+  };
+  const Case cases[] = {
+      {"every folder theirs", [](FakeAppOs &) {}, false},
+      {"owned by the running user", [&](FakeAppOs &App) { App.Security[sub].Owner = App.UserSid; },
+       false},
+      {"a folder open to users", [&](FakeAppOs &App) { App.Security[color] = OpenToUsers(); },
+       true},
+      {"a folder owned by another user",
+       [&](FakeAppOs &App) { App.Security[sub].Owner = "S-1-5-21-1-2-3-1001"; }, true},
+      {"a junction on the way",
+       [&](FakeAppOs &App) { App.Security[sub].Attributes |= kFileAttributeReparsePoint; }, true},
+      {"a folder that cannot be read", [&](FakeAppOs &App) { App.UnreadableSecurity = {color}; },
+       true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    FamilyRun run(*this, kNT);
+    auto &[app, controls, form] = run;
+    AddInfected(sub + "\\x.exe");
+    app.ShortNames = app_.ShortNames;
+    app.Files[sub + "\\x.exe"] = "infected";
+    app.Files[pending + "\\x.exe"] = "an earlier one";
+    app.Attributes[sub + "\\x.exe"] = 0x21;
+    app.Security[sub] = *app.ReadFolderSecurity(sub);
+    c.Plant(app);
+    controls.Answers = {kIdCancel};
+
+    form.CmdFFix_Click();
+
+    const std::string moved = pending + "\\x (2).exe";
+    EXPECT_EQ(app.Files[kQuarantine + "\\x.exe"], "infected");
+    EXPECT_EQ(app.Scheduled,
+              std::vector<std::string>{c.Moved ? moved : "SHORT " + sub + "\\x.exe"});
+    EXPECT_EQ(app.Files.count(sub + "\\x.exe"), c.Moved ? 0u : 1u);
+    if (c.Moved) {
+      EXPECT_EQ(app.Files[moved], "infected");
+      EXPECT_EQ(app.Attributes[moved], 0x20u);
+      EXPECT_EQ(app.Files[pending + "\\x.exe"], "an earlier one");
+      EXPECT_EQ(std::count(app.Calls.begin(), app.Calls.end(), "CreatePrivateDirectory " + pending),
+                1);
+    }
+    EXPECT_EQ(controls.Boxes().size(), 1u) << "the restart question alone";
+  }
+}
+
+TEST_F(FindAndFixTest, AFileThatCanNeitherStayNorMoveIsLeftInPlaceAndTheUserTold) {
+  const std::string sub = kSys + "\\open\\sub";
+  const std::string source = sub + "\\x.exe";
+  struct Case {
+    const char *Name;
+    std::function<void(FakeAppOs &)> Plant;
+    std::string Reason;
+  };
+  const Case cases[] = {
+      {"another volume", [](FakeAppOs &App) { App.MoveIntoFails = true; },
+       std::error_code(EXDEV, std::generic_category()).message()},
+      {"swapped since the copy",
+       [&](FakeAppOs &App) { App.SwappedBeforeMove[source] = "a clean file"; },
+       "it no longer holds what was copied"},
+      {"a shared folder for the moved files",
+       [&](FakeAppOs &App) { App.Security[kQuarantine + "\\Deleted at restart"] = OpenToUsers(); },
+       kQuarantine +
+           "\\Deleted at restart: users other than administrators own it or may change it"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    FamilyRun run(*this, kNT);
+    auto &[app, controls, form] = run;
+    AddInfected(source);
+    app.Files = app_.Files;
+    app.Security[kSys + "\\open"] = OpenToUsers();
+    c.Plant(app);
+    controls.Answers = {kIdCancel};
+
+    form.CmdFFix_Click();
+
+    EXPECT_TRUE(app.Scheduled.empty());
+    EXPECT_TRUE(app.Files.count(source));
+    ASSERT_EQ(controls.Boxes().size(), 1u) << "no restart is offered";
+    EXPECT_EQ(controls.Boxes()[0].Text,
+              source +
+                  " was left in place and will not be deleted: users other than administrators "
+                  "may change a folder on its path, and it could not be moved into " +
+                  kQuarantine + "\\Deleted at restart: " + c.Reason + ". Its copy is " +
+                  kQuarantine + "\\x.exe.");
+  }
+}
+
+TEST_F(FindAndFixTest, CopiesGoOnlyIntoAQuarantineFolderOfAdministratorsAlone) {
+  struct Case {
+    const char *Name;
+    std::function<void(FakeAppOs &)> Plant;
+    bool Copied;
+  };
+  const Case cases[] = {
+      {"made by the run", [](FakeAppOs &) {}, true},
+      {"made by another user beforehand",
+       [](FakeAppOs &App) {
+         App.Dirs.insert(kQuarantine);
+         App.Security[kQuarantine] = OpenToUsers();
+         App.Security[kQuarantine].Owner = "S-1-5-21-1-2-3-1001";
+       },
+       false},
+      {"open to users", [](FakeAppOs &App) { App.Security[kQuarantine] = OpenToUsers(); }, false},
+      {"unreadable", [](FakeAppOs &App) { App.UnreadableSecurity = {kQuarantine}; }, false},
+      {"a copy that lands elsewhere",
+       [](FakeAppOs &App) {
+         App.RealLocations[kQuarantine + "\\evil.exe"] = "C:\\Startup\\evil.exe";
+       },
+       false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    FamilyRun run(*this, kNT);
+    auto &[app, controls, form] = run;
+    AddInfected(kSys + "\\evil.exe");
+    app.Files = app_.Files;
+    c.Plant(app);
+    controls.Answers = {kIdCancel};
+
+    form.CmdFFix_Click();
+
+    EXPECT_EQ(app.Calls.front(), "CreatePrivateDirectory " + kQuarantine);
+    EXPECT_EQ(app.Scheduled.size(), c.Copied ? 1u : 0u);
+    if (!c.Copied) {
+      EXPECT_TRUE(controls.Boxes()[0].Text.starts_with(kSys + "\\evil.exe could not be copied to " +
+                                                       kQuarantine));
+    }
+  }
 }
 
 } // namespace

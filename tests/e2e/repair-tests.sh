@@ -15,6 +15,7 @@ scenario_group=repair
 
 stub_exe="$build/tests/e2e/vorse_rundll_stub.exe"
 short_exe="$build/tests/e2e/vorse_short_path.exe"
+acl_exe="$build/tests/e2e/vorse_folder_acl.exe"
 samples="$build/tests/samples"
 session_key='HKLM\System\CurrentControlSet\Control\Session Manager'
 
@@ -184,12 +185,17 @@ check_restarted() {
   check_copies "$prefix"
 }
 
-# Restarts the prefix with the program ended, then checks what the restart deleted.
-check_restart() {
+# Restarts the prefix with the program ended.
+restart_prefix() {
   stop_wine "$1"
   wait "$app_pid" 2>/dev/null
   wine_in "$1" wineboot -r >/dev/null 2>&1
   wine_in "$1" wineserver -w
+}
+
+# Restarts the prefix, then checks what the restart deleted.
+check_restart() {
+  restart_prefix "$1"
   check_restarted "$1"
 }
 
@@ -388,6 +394,57 @@ link_folder() {
   [ -z "$(ls -A "$1/drive_c/VorseStartup")" ] || fail "a copy went through the link"
 }
 
+# Who may change a folder made by the run: its owner, Administrators and SYSTEM, no one else.
+# Wine keeps an access list as the Unix mode of the folder, and reads it back as entries for the
+# Unix user (the owner), SYSTEM and Everyone; the mode of a folder made without one gives
+# Everyone an entry.
+check_private() {
+  local shown owner
+  shown=$(wine_in "$1" wine "$acl_exe" "$2" | tr -d '\r') || return 1
+  owner=$(sed -n 's/^owner //p' <<<"$shown")
+  [ -n "$owner" ] && [ "$(sed 1d <<<"$shown" | grep -cvE " ($owner|S-1-5-32-544|S-1-5-18)\$")" = 0 ] ||
+    fail "others may change $2: $shown"
+}
+
+# A folder below system32 that every user may change (Wine keeps access lists as Unix modes),
+# an infected file in a folder inside it and a clean namesake in system32. After the run the folder's owner swaps the infected file's folder
+# for a link to system32 (a junction, on Windows): the restart deletes the infected file, moved
+# out of their reach before it was scheduled, and the namesake stays.
+redirect_setup() {
+  local sys="$1/drive_c/windows/system32"
+  mkdir -p "$sys/VorseOpen/sub"
+  cp "$samples/kern32.exe" "$sys/VorseOpen/sub/VorseTwin.exe"
+  cp "$samples/near_space.exe" "$sys/VorseTwin.exe"
+  chmod 0777 "$sys/VorseOpen"
+}
+redirect() {
+  local prefix=$1 sys="$1/drive_c/windows/system32"
+  local moved='C:\!VorseFix\Deleted at restart\VorseTwin.exe'
+  run_to_prompt "$prefix" && cancel_prompt "$prefix" || return 1
+  expect_eq "deletions scheduled" "$(pending_entries "$prefix")" "\\??\\$moved" || return 1
+  cmp -s "$(unix_path "$prefix" "$moved")" "$samples/kern32.exe" &&
+    cmp -s "$prefix/drive_c/!VorseFix/VorseTwin.exe" "$samples/kern32.exe" ||
+    fail "the infected file and its copy are not where they belong" || return 1
+  check_private "$prefix" 'C:\!VorseFix' && check_private "$prefix" 'C:\!VorseFix\Deleted at restart' ||
+    return 1
+  mv "$sys/VorseOpen/sub" "$sys/VorseOpen/sub.old"
+  ln -s .. "$sys/VorseOpen/sub"
+  restart_prefix "$prefix"
+  [ -e "$sys/VorseTwin.exe" ] || fail "the clean VorseTwin.exe in system32 was deleted" || return 1
+  [ ! -e "$(unix_path "$prefix" "$moved")" ] || fail "the moved file is still there"
+}
+
+# A C:\!VorseFix made beforehand that every user may change takes no copy: they could read or replace
+# it, or make the folder a junction. The file is left in place as when the folder is a file.
+shared_folder_setup() {
+  cp "$samples/kern32.exe" "$1/drive_c/windows/system32/VorseLeft.exe"
+  mkdir -m 0777 "$1/drive_c/!VorseFix"
+}
+shared_folder() {
+  left_in_place "$1" || return 1
+  [ -z "$(ls -A "$1/drive_c/!VorseFix")" ] || fail "a copy went into the shared folder"
+}
+
 # The 32-bit build on 64-bit Windows, where its system32 is syswow64: the infected Kern32.exe
 # there is scheduled by its real location, not the clean namesake in the real system32; and the
 # real system32, reached through Sysnative, is searched too.
@@ -582,6 +639,7 @@ scenario 9x-ok nine_x_ok_starts_rundll32 win98
 scenario clean clean_system
 scenario nt-restore nt_twins_restored
 scenario 9x-restore nine_x_twins_restored win98
+scenario redirect redirect
 # Once is enough for these, in the 64-bit run, which runs the 32-bit build in its prefix too.
 if [ "$arch" = win64 ]; then
   scenario hostile hostile_system
@@ -589,6 +647,7 @@ if [ "$arch" = win64 ]; then
   scenario link-folder link_folder
   scenario manifest-blocked manifest_blocked
   scenario 9x-manifest-blocked manifest_blocked win98
+  scenario shared-folder shared_folder
   if wine_runs_32bit; then
     app_exe="$build/../windows-x86/src/app/VorseFix.exe" scenario wow64 wow64_32bit_build
   else

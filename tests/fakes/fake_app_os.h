@@ -3,6 +3,7 @@
 
 #include "app/app_os.h"
 #include "app/runtime_error.h"
+#include "scan/scan_os.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -212,6 +213,71 @@ public:
     const auto it = DirectoryIds.find(Path);
     return it == DirectoryIds.end() ? std::nullopt : std::optional(it->second);
   }
+  /// The security ReadFolderSecurity reports; a folder not here is owned by Administrators and
+  /// changeable by them and SYSTEM alone. Paths in Unreadable report none.
+  std::map<std::string, FolderSecurity> Security;
+  std::set<std::string> UnreadableSecurity;
+  std::string UserSid = "S-1-5-21-1-2-3-500";
+  /// What a file holds by the time it is opened to be moved (another file swapped in).
+  std::map<std::string, std::string> SwappedBeforeMove;
+  /// Every move into a folder fails as across volumes when set.
+  bool MoveIntoFails = false;
+
+  std::int32_t CreatePrivateDirectory(const std::string &Path) override {
+    Calls.push_back("CreatePrivateDirectory " + Path);
+    return Dirs.insert(Path).second ? 1 : Fail(EEXIST);
+  }
+  std::optional<FolderSecurity> ReadFolderSecurity(const std::string &Path) override {
+    if (UnreadableSecurity.count(Path))
+      return std::nullopt;
+    const auto it = Security.find(Path);
+    if (it != Security.end())
+      return it->second;
+    const std::uint32_t attributes = GetFileAttributesA(Path);
+    FolderSecurity own{attributes == kInvalidFileAttributes ? 0x10 : attributes,
+                       std::string(kSidAdministrators),
+                       true,
+                       {}};
+    own.Entries.push_back({0, 0, 0x1F01FF, std::string(kSidAdministrators)});
+    own.Entries.push_back({0, 0, 0x1F01FF, std::string(kSidSystem)});
+    return own;
+  }
+  std::string CurrentUserSid() override { return UserSid; }
+  std::intptr_t OpenFileToMove(const std::string &Path) override {
+    Calls.push_back("OpenFileToMove " + Path);
+    const auto swapped = SwappedBeforeMove.find(Path);
+    if (swapped != SwappedBeforeMove.end())
+      Files[Path] = swapped->second;
+    if (!Files.count(Path))
+      return Fail(ENOENT) - 1;
+    open_.push_back(Path);
+    return static_cast<std::intptr_t>(open_.size() - 1);
+  }
+  std::int64_t ReadOpenFile(std::intptr_t File, std::uint64_t Offset,
+                            std::span<std::byte> Out) override {
+    return ReadFileChunk(open_.at(static_cast<std::size_t>(File)), Offset, Out);
+  }
+  std::int32_t MoveIntoFolder(std::intptr_t File, std::intptr_t Folder,
+                              const std::string &Name) override {
+    std::string &from = open_.at(static_cast<std::size_t>(File));
+    const std::string to = held_.at(static_cast<std::size_t>(Folder)) + "\\" + Name;
+    Calls.push_back("MoveIntoFolder " + from + " " + to);
+    if (MoveIntoFails)
+      return Fail(EXDEV);
+    if (Files.count(to) || HiddenTaken.count(to))
+      return Fail(EEXIST);
+    Files[to] = Files[from];
+    Files.erase(from);
+    if (const auto attributes = Attributes.find(from); attributes != Attributes.end()) {
+      Attributes[to] = attributes->second;
+      Attributes.erase(attributes);
+    }
+    from = to;
+    return 1;
+  }
+  void CloseFile(std::intptr_t File) override {
+    Calls.push_back("CloseFile " + open_.at(static_cast<std::size_t>(File)));
+  }
   bool MeansNameTaken(std::error_code Error) override { return Error.value() == EEXIST; }
   bool MeansNothingThere(std::error_code Error) override { return Error.value() == ENOENT; }
   bool MeansNoVersionResource(std::error_code Error) override {
@@ -221,8 +287,9 @@ public:
   std::size_t ChunkReads = 0;
 
 private:
-  /// The folders held, by hold.
+  /// The folders held, by hold, and the files open to be moved, by handle.
   std::vector<std::string> held_;
+  std::vector<std::string> open_;
 
   std::int32_t Fail(int Error) {
     lastError_ = Error;
