@@ -10,7 +10,8 @@
 # A failure of the machine itself (qemu or debootstrap missing, no disk space, no image, a guest
 # that never starts or does not end in time) is said so, apart from the tests' failures. One
 # that keeps the guest from starting fails the step under CI (CI=true) and skips it (status 77)
-# elsewhere. VORSE_VM_TIMEOUT (seconds, 3600) bounds the whole run; VORSE_VM_MEMORY (MiB, 4096).
+# elsewhere. VORSE_VM_TIMEOUT (seconds, 3600) bounds the whole run; VORSE_VM_MEMORY (MiB, 6144:
+# most of it holds the Wine prefixes, and a failed scenario keeps its own).
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 
@@ -59,7 +60,7 @@ fi
 qpath() { realpath "$1" | sed 's/,/,,/g'; }
 start=$SECONDS
 timeout -k 10 "$limit" qemu-system-x86_64 -accel tcg,thread=multi -smp 2 \
-  -m "${VORSE_VM_MEMORY:-4096}" -nic none -no-reboot -display none -monitor none \
+  -m "${VORSE_VM_MEMORY:-6144}" -nic none -no-reboot -display none -monitor none \
   -serial "file:$out/console.log" \
   -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
   -append "root=/dev/vda rw init=/sbin/vorse-init console=ttyS0 mitigations=off panic=-1 fsck.mode=skip" \

@@ -40,7 +40,9 @@ overlay() {
   mount -t overlay overlay \
     -o "lowerdir=$2,upperdir=/mnt/rw/$1/upper,workdir=/mnt/rw/$1/work" "$3"
 }
-if ! share vorse-src ro /mnt/src || ! share vorse-build ro /mnt/build ||
+# The two read-only shares do not change during the run: their pages are cached, which also gives
+# Wine's mappings of the programs the bytes of their files.
+if ! share vorse-src ro,cache=loose /mnt/src || ! share vorse-build ro,cache=loose /mnt/build ||
   ! mount -t tmpfs -o size=80% rw /mnt/rw || ! overlay src /mnt/src /vorse ||
   ! mkdir -p /vorse/build || ! overlay build /mnt/build /vorse/build; then
   echo "mount: the checkout and the build tree cannot be mounted" >"$out/machine-failure"
