@@ -82,6 +82,7 @@ public:
   virtual bool MeansNameTaken(std::error_code Error) = 0;
   /// What a failed directory search or version query means (see scan/scan_errors.h).
   virtual bool MeansNothingThere(std::error_code Error) = 0;
+  virtual bool MeansNoMoreFiles(std::error_code Error) = 0;
   virtual bool MeansNoVersionResource(std::error_code Error) = 0;
 };
 

@@ -142,6 +142,7 @@ public:
   }
   bool MeansNameTaken(std::error_code Error) override { return Error == std::errc::file_exists; }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
     return vorse::MeansNoVersionResource(Error);
   }

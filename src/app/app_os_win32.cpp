@@ -124,6 +124,7 @@ public:
     return Error.value() == ERROR_FILE_EXISTS || Error.value() == ERROR_ALREADY_EXISTS;
   }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
     // The 9x family answers "file not found" for a listed file without a version resource; on
     // the NT family the file has gone since it was listed, and there is nothing to examine.

@@ -53,8 +53,9 @@ struct Unexamined {
 };
 
 /// The scan seam as the run sees it, noting what could not be examined: a folder whose search
-/// fails for another reason than "nothing there", and a file whose version resource cannot be
-/// read for another reason than its having none (in use without sharing, access denied).
+/// fails for another reason than "nothing there" or whose listing stops for another reason than
+/// its end, and a file whose version resource cannot be read for another reason than its having
+/// none (in use without sharing, access denied).
 class NotingScanOs final : public ForwardingScanOs {
 public:
   NotingScanOs(ScanOs &Inner, AppOs &App, Unexamined &Noted)
@@ -62,14 +63,17 @@ public:
 
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
     const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
-    // Both searches of a folder fail alike; it is noted once.
-    const std::string dir = Pattern.substr(0, Pattern.rfind('\\') + 1);
-    if (handle == kInvalidFindHandle && dir != lastFailedDir_ &&
-        !app_.MeansNothingThere(inner_.LastError())) {
-      lastFailedDir_ = dir;
-      noted_.Note(noted_.Folders, dir);
-    }
+    // The search holds one folder's search open at a time.
+    searchedDir_ = Pattern.substr(0, Pattern.rfind('\\') + 1);
+    if (handle == kInvalidFindHandle && !app_.MeansNothingThere(inner_.LastError()))
+      NoteFolder();
     return handle;
+  }
+  std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
+    const std::int32_t found = inner_.FindNextFileA(Handle, Data);
+    if (found == 0 && !app_.MeansNoMoreFiles(inner_.LastError()))
+      NoteFolder();
+    return found;
   }
   std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
                                         std::uint32_t &Handle) override {
@@ -87,6 +91,15 @@ public:
   }
 
 private:
+  /// Notes the folder being searched as one that could not be searched, or not completely.
+  void NoteFolder() {
+    // Both searches of a folder fail alike; it is noted once.
+    if (searchedDir_ == lastFailedDir_)
+      return;
+    lastFailedDir_ = searchedDir_;
+    noted_.Note(noted_.Folders, searchedDir_);
+  }
+
   /// A directory named like a match is a row too; it has no version resource to read.
   bool IsDirectory(const std::string &Path) {
     const std::uint32_t attributes = inner_.GetFileAttributesA(Path);
@@ -95,6 +108,7 @@ private:
 
   AppOs &app_;
   Unexamined &noted_;
+  std::string searchedDir_;
   std::string lastFailedDir_;
 };
 

@@ -55,6 +55,7 @@ public:
   bool StderrIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
   bool StdoutIsOpen() override { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
     return vorse::MeansNoVersionResource(Error);
   }

@@ -138,6 +138,7 @@ public:
     return out != nullptr && out != INVALID_HANDLE_VALUE;
   }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
     return vorse::MeansNoVersionResource(Error);
   }

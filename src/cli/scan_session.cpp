@@ -22,8 +22,9 @@ constexpr std::string_view kSearchPattern = "*.exe";
 /// - The directory test answers from the type the enumeration itself reported for the entry
 ///   just returned, where it reported one; only other entries are examined by their path.
 ///   The outcome is the same, without a query per entry.
-/// - A directory search that fails for another reason than "nothing there", and a file whose
-///   version resource cannot be read, are reported instead of passing in silence.
+/// - A directory search that fails for another reason than "nothing there", one whose listing
+///   stops for another reason than its end, and a file whose version resource cannot be read,
+///   are reported instead of passing in silence.
 /// - An entry whose path would pass the system's path limit is reported as not examined and
 ///   not handed on: the system's calls could not reach it, or would reach another entry.
 /// - A directory that is one of its own ancestors (through a link or a junction) is not
@@ -108,11 +109,19 @@ private:
   }
 
   void ReportSearchFailure(std::error_code Error) {
-    if (reported_ || cli_.MeansNothingThere(Error))
+    if (cli_.MeansNothingThere(Error))
       return;
+    rootFailed_ = rootFailed_ || (!reported_ && dir_ == rootDir_);
+    ReportUnsearched(Error);
+  }
+
+  /// The directory's listing failed: at its start, or on the way, which leaves the entries
+  /// after the failure unseen.
+  void ReportUnsearched(std::error_code Error) {
     // Both searches of a directory fail alike; one report is enough.
+    if (reported_)
+      return;
     reported_ = true;
-    rootFailed_ = rootFailed_ || dir_ == rootDir_;
     listener_.OnProblem(cli_.NativePath(dir_), "cannot read directory: " + ErrorText(Error));
   }
 
@@ -131,6 +140,8 @@ private:
       if (Admit(Data))
         return true;
     }
+    if (const std::error_code error = inner_.LastError(); !cli_.MeansNoMoreFiles(error))
+      ReportUnsearched(error);
     return false;
   }
 

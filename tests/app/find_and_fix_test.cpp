@@ -478,6 +478,22 @@ TEST_F(FindAndFixTest, AnIncompleteSearchIsToldNamingAFewOfWhatWasMissed) {
   EXPECT_EQ(controls_.Boxes()[2].Title, "Reboot Notice");
 }
 
+TEST_F(FindAndFixTest, AListingCutOffOnTheWayLeavesItsFolderNotSearched) {
+  sys_.PlatformId = kNT;
+  AddExe(kSys + "\\Deep\\clean.exe");
+  AddInfected(kSys + "\\Deep\\evil.exe");
+  // ".", ".." and clean.exe are listed; the listing then fails instead of ending.
+  scan_.FailListingAfter(kSys + "\\Deep\\", 3);
+
+  form_.CmdFFix_Click();
+  ASSERT_EQ(controls_.Boxes().size(), 1u);
+  EXPECT_EQ(controls_.Boxes()[0].Text,
+            "Not everything could be examined, so Vorse Files may remain: 1 folder could not be "
+            "searched.\r\n\r\n" +
+                kSys + "\\Deep\\");
+  EXPECT_EQ(controls_.Found().Caption(), "Search incomplete: no Vorse Files found");
+}
+
 TEST_F(FindAndFixTest, NoRestartIsAskedForWhenNothingWasScheduled) {
   for (const std::uint32_t id : {kNT, k9x}) {
     SCOPED_TRACE(id);

@@ -60,6 +60,7 @@ public:
   bool StderrIsTerminal() override { return terminal; }
   bool StdoutIsOpen() override { return stdoutOpen; }
   bool MeansNothingThere(std::error_code Error) override { return real_.MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return real_.MeansNoMoreFiles(Error); }
   bool MeansNoVersionResource(std::error_code Error) override {
     return real_.MeansNoVersionResource(Error);
   }

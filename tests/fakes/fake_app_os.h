@@ -163,6 +163,7 @@ public:
   }
   bool MeansNameTaken(std::error_code Error) override { return Error.value() == EEXIST; }
   bool MeansNothingThere(std::error_code Error) override { return Error.value() == ENOENT; }
+  bool MeansNoMoreFiles(std::error_code Error) override { return Error.value() == ENOENT; }
   bool MeansNoVersionResource(std::error_code Error) override {
     return !Error || Error.value() == ENODATA;
   }
