@@ -11,6 +11,8 @@
 #include "sysutil/shutdown_nt.h"
 
 #include <cstdint>
+#include <set>
+#include <string_view>
 #include <vector>
 
 namespace vorse {
@@ -55,28 +57,41 @@ struct Unexamined {
 /// The scan seam as the run sees it, noting what could not be examined: a folder whose search
 /// fails for another reason than "nothing there" or whose listing stops for another reason than
 /// its end, and a file whose version resource cannot be read for another reason than its having
-/// none (in use without sharing, access denied).
+/// none (in use without sharing, access denied). A listed entry whose name the narrow calls
+/// would read as another entry's or none (a trailing dot or blank, a device name) is noted as
+/// not examined and not opened: its row, trimmed as the run trims it, reads nothing.
 class NotingScanOs final : public ForwardingScanOs {
 public:
   NotingScanOs(ScanOs &Inner, AppOs &App, Unexamined &Noted)
       : ForwardingScanOs(Inner), app_(App), noted_(Noted) {}
 
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
-    const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
     // The search holds one folder's search open at a time.
     searchedDir_ = Pattern.substr(0, Pattern.rfind('\\') + 1);
+    const std::string_view dir(searchedDir_.data(), searchedDir_.size() - 1);
+    if (app_.NarrowCallsRewrite(dir.substr(dir.rfind('\\') + 1))) {
+      NoteFolder();
+      return kInvalidFindHandle;
+    }
+    const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
     if (handle == kInvalidFindHandle && !app_.MeansNothingThere(inner_.LastError()))
       NoteFolder();
+    if (handle != kInvalidFindHandle)
+      NoteUnopenable(Data);
     return handle;
   }
   std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
     const std::int32_t found = inner_.FindNextFileA(Handle, Data);
     if (found == 0 && !app_.MeansNoMoreFiles(inner_.LastError()))
       NoteFolder();
+    if (found != 0)
+      NoteUnopenable(Data);
     return found;
   }
   std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
                                         std::uint32_t &Handle) override {
+    if (unopenable_.count(FileName) != 0)
+      return 0;
     const std::uint32_t size = inner_.GetFileVersionInfoSizeA(FileName, Handle);
     if (size == 0 && !app_.MeansNoVersionResource(inner_.LastError()) && !IsDirectory(FileName))
       noted_.Note(noted_.Files, FileName);
@@ -91,6 +106,17 @@ public:
   }
 
 private:
+  /// Notes the file in \p Data as not examined when the narrow calls cannot open it by its
+  /// name; its row then reads nothing. Both searches of a folder list it; it is noted once.
+  void NoteUnopenable(const FindData &Data) {
+    const std::string_view name = RecordName(Data);
+    if ((Data.dwFileAttributes & kFileAttributeDirectory) != 0 || !app_.NarrowCallsRewrite(name))
+      return;
+    const std::string path = searchedDir_ + std::string(name);
+    if (unopenable_.insert(Trim(path)).second)
+      noted_.Note(noted_.Files, path);
+  }
+
   /// Notes the folder being searched as one that could not be searched, or not completely.
   void NoteFolder() {
     // Both searches of a folder fail alike; it is noted once.
@@ -110,6 +136,8 @@ private:
   Unexamined &noted_;
   std::string searchedDir_;
   std::string lastFailedDir_;
+  /// The rows, trimmed, of the files noted as not examined for their names.
+  std::set<std::string> unopenable_;
 };
 
 /// "1 folder", "2 files": \p Count and the noun, in the plural where it needs one.

@@ -25,8 +25,10 @@ constexpr std::string_view kSearchPattern = "*.exe";
 /// - A directory search that fails for another reason than "nothing there", one whose listing
 ///   stops for another reason than its end, and a file whose version resource cannot be read,
 ///   are reported instead of passing in silence.
-/// - An entry whose path would pass the system's path limit is reported as not examined and
-///   not handed on: the system's calls could not reach it, or would reach another entry.
+/// - An entry whose path would pass the system's path limit, or whose name the system's calls
+///   would read as another entry's or none (a trailing dot, a device name), is reported as not
+///   examined and not handed on: the system's calls could not reach it, or would reach another
+///   entry.
 /// - A directory that is one of its own ancestors (through a link or a junction) is not
 ///   searched again, so no loop of links can trap the scan.
 class WatchingScanOs final : public ForwardingScanOs {
@@ -151,9 +153,21 @@ private:
   bool Admit(const FindData &Data) {
     entryName_ = RecordName(Data);
     entryAttributes_ = Data.dwFileAttributes;
-    if (pathLimit_ == 0 || entryName_ == "." || entryName_ == "..")
+    if (entryName_ == "." || entryName_ == "..")
       return true;
     const bool directory = (entryAttributes_ & kFileAttributeDirectory) != 0;
+    // Reported where the file search would take it up: a directory from the listing of every
+    // entry, a file from that of the matches.
+    if (cli_.NarrowCallsRewrite(entryName_)) {
+      if (directory == listingAll_)
+        listener_.OnProblem(cli_.NativePath(dir_ + entryName_),
+                            "not examined: the system's calls would open another entry under its "
+                            "name, or none");
+      entryName_.clear();
+      return false;
+    }
+    if (pathLimit_ == 0)
+      return true;
     const std::size_t longest =
         dir_.size() + entryName_.size() + (directory ? 1 + kSearchPattern.size() : 0);
     if (longest <= pathLimit_)

@@ -234,6 +234,24 @@ TEST_F(VorsescanTest, AListingThatFailsOnTheWayLeavesTheScanIncomplete) {
   }
 }
 
+TEST_F(VorsescanTest, NamesTheNarrowCallsCannotOpenAreReportedNotExamined) {
+  // Judged as on Windows, where the system's calls would open another entry or none.
+  cli_.narrowNames = true;
+  tree_.Program("Kern32.exe.", u"Kern32");
+  tree_.Program("nul.exe", u"Kern32");
+  tree_.Program("dir./a.exe", u"Kern32");
+  tree_.Program("plain.exe", u"Notepad");
+  EXPECT_EQ(Run({tree_.Path()}), kExitError);
+  EXPECT_EQ(out_.str(), "");
+  for (const char *name : {"nul.exe", "dir."})
+    EXPECT_NE(err_.str().find(tree_.Path(name) + ": not examined: the system's calls would open"),
+              std::string::npos)
+        << err_.str();
+  EXPECT_NE(err_.str().find("1 file examined in 1 directory, 0 infected, 2 errors"),
+            std::string::npos)
+      << err_.str();
+}
+
 TEST_F(VorsescanTest, APipeNamedLikeAProgramNeitherStopsTheScanNorCounts) {
   // Opening a named pipe that no one writes to waits for a writer, unless asked not to.
   ASSERT_EQ(mkfifo(tree_.Path("pipe.exe").c_str(), 0600), 0);
