@@ -68,16 +68,16 @@ public:
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
     // The search holds one folder's search open at a time.
     searchedDir_ = Pattern.substr(0, Pattern.rfind('\\') + 1);
-    const std::string_view dir(searchedDir_.data(), searchedDir_.size() - 1);
-    if (app_.NarrowCallsRewrite(dir.substr(dir.rfind('\\') + 1))) {
-      NoteFolder();
+    const std::string_view dir = std::string_view(searchedDir_).substr(0, searchedDir_.size() - 1);
+    if (!dir.empty() && app_.NarrowCallsRewrite(dir.substr(dir.rfind('\\') + 1))) {
+      NoteUnopenable(noted_.Folders, searchedDir_);
       return kInvalidFindHandle;
     }
     const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
     if (handle == kInvalidFindHandle && !app_.MeansNothingThere(inner_.LastError()))
       NoteFolder();
     if (handle != kInvalidFindHandle)
-      NoteUnopenable(Data);
+      NoteIfUnopenable(Data);
     return handle;
   }
   std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
@@ -85,7 +85,7 @@ public:
     if (found == 0 && !app_.MeansNoMoreFiles(inner_.LastError()))
       NoteFolder();
     if (found != 0)
-      NoteUnopenable(Data);
+      NoteIfUnopenable(Data);
     return found;
   }
   std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
@@ -106,15 +106,25 @@ public:
   }
 
 private:
-  /// Notes the file in \p Data as not examined when the narrow calls cannot open it by its
-  /// name; its row then reads nothing. Both searches of a folder list it; it is noted once.
-  void NoteUnopenable(const FindData &Data) {
+  /// Notes the entry in \p Data as not examined when the narrow calls cannot open it by its
+  /// name: a file's row then reads nothing, and a folder is not searched, whatever its name
+  /// would open instead.
+  void NoteIfUnopenable(const FindData &Data) {
     const std::string_view name = RecordName(Data);
-    if ((Data.dwFileAttributes & kFileAttributeDirectory) != 0 || !app_.NarrowCallsRewrite(name))
+    if (!app_.NarrowCallsRewrite(name))
       return;
     const std::string path = searchedDir_ + std::string(name);
-    if (unopenable_.insert(Trim(path)).second)
-      noted_.Note(noted_.Files, path);
+    if ((Data.dwFileAttributes & kFileAttributeDirectory) != 0)
+      NoteUnopenable(noted_.Folders, path + "\\");
+    else
+      NoteUnopenable(noted_.Files, path);
+  }
+
+  /// Notes \p Path (a folder's ends with "\\") in \p Count, once: both searches of a folder
+  /// list its entries.
+  void NoteUnopenable(std::int64_t &Count, const std::string &Path) {
+    if (unopenable_.insert(Trim(Path)).second)
+      noted_.Note(Count, Path);
   }
 
   /// Notes the folder being searched as one that could not be searched, or not completely.
@@ -136,7 +146,7 @@ private:
   Unexamined &noted_;
   std::string searchedDir_;
   std::string lastFailedDir_;
-  /// The rows, trimmed, of the files noted as not examined for their names.
+  /// The rows, trimmed, of the files noted as not examined for their names, and the folders.
   std::set<std::string> unopenable_;
 };
 
