@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace vorse {
@@ -112,6 +113,10 @@ public:
   virtual bool MeansNameTaken(std::error_code Error) = 0;
   /// What a failed directory search or version query means (see scan/scan_errors.h).
   virtual bool MeansNothingThere(std::error_code Error) = 0;
+  virtual bool MeansNoMoreFiles(std::error_code Error) = 0;
+  /// True when the narrow calls cannot open \p Name, a listed name, as itself (see
+  /// scan/narrow_names.h); never on POSIX systems.
+  virtual bool NarrowCallsRewrite(std::string_view Name) = 0;
   virtual bool MeansNoVersionResource(std::error_code Error) = 0;
 };
 

@@ -174,6 +174,9 @@ public:
   void CloseFile(std::intptr_t File) override { ::close(static_cast<int>(File)); }
   bool MeansNameTaken(std::error_code Error) override { return Error == std::errc::file_exists; }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
+  // Each entry is opened relative to its held directory, under its very name.
+  bool NarrowCallsRewrite(std::string_view) override { return false; }
   bool MeansNoVersionResource(std::error_code Error) override {
     return vorse::MeansNoVersionResource(Error);
   }

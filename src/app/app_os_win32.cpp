@@ -2,6 +2,7 @@
 #include "app/app_os.h"
 #include "app/runtime_error.h"
 #include "app/text_file.h"
+#include "scan/narrow_names.h"
 #include "scan/scan_errors.h"
 #include "sysutil/folder_access.h"
 #include "sysutil/win32_support.h"
@@ -137,10 +138,17 @@ public:
     return Error.value() == ERROR_FILE_EXISTS || Error.value() == ERROR_ALREADY_EXISTS;
   }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
+  bool NarrowCallsRewrite(std::string_view Name) override {
+    return vorse::NarrowCallsRewrite(Name);
+  }
   bool MeansNoVersionResource(std::error_code Error) override {
-    // The 9x family answers "file not found" for a listed file without a version resource; on
-    // the NT family the file has gone since it was listed, and there is nothing to examine.
-    return vorse::MeansNoVersionResource(Error) || Error.value() == ERROR_FILE_NOT_FOUND;
+    // The 9x family answers "file not found" for a listed file without a version resource. On
+    // the NT family the file has gone since it was listed, or its name opened none: it was
+    // not examined, and the run must not read as clean.
+    const bool family9x = (::GetVersion() & 0x80000000u) != 0;
+    return vorse::MeansNoVersionResource(Error) ||
+           (family9x && Error.value() == ERROR_FILE_NOT_FOUND);
   }
 
 private:

@@ -11,6 +11,8 @@
 #include "sysutil/shutdown_nt.h"
 
 #include <cstdint>
+#include <set>
+#include <string_view>
 #include <vector>
 
 namespace vorse {
@@ -53,26 +55,43 @@ struct Unexamined {
 };
 
 /// The scan seam as the run sees it, noting what could not be examined: a folder whose search
-/// fails for another reason than "nothing there", and a file whose version resource cannot be
-/// read for another reason than its having none (in use without sharing, access denied).
+/// fails for another reason than "nothing there" or whose listing stops for another reason than
+/// its end, and a file whose version resource cannot be read for another reason than its having
+/// none (in use without sharing, access denied). A listed entry whose name the narrow calls
+/// would read as another entry's or none (a trailing dot or blank, a device name) is noted as
+/// not examined and not opened: its row, trimmed as the run trims it, reads nothing.
 class NotingScanOs final : public ForwardingScanOs {
 public:
   NotingScanOs(ScanOs &Inner, AppOs &App, Unexamined &Noted)
       : ForwardingScanOs(Inner), app_(App), noted_(Noted) {}
 
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
-    const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
-    // Both searches of a folder fail alike; it is noted once.
-    const std::string dir = Pattern.substr(0, Pattern.rfind('\\') + 1);
-    if (handle == kInvalidFindHandle && dir != lastFailedDir_ &&
-        !app_.MeansNothingThere(inner_.LastError())) {
-      lastFailedDir_ = dir;
-      noted_.Note(noted_.Folders, dir);
+    // The search holds one folder's search open at a time.
+    searchedDir_ = Pattern.substr(0, Pattern.rfind('\\') + 1);
+    const std::string_view dir = std::string_view(searchedDir_).substr(0, searchedDir_.size() - 1);
+    if (!dir.empty() && app_.NarrowCallsRewrite(dir.substr(dir.rfind('\\') + 1))) {
+      NoteUnopenable(noted_.Folders, searchedDir_);
+      return kInvalidFindHandle;
     }
+    const FindHandle handle = inner_.FindFirstFileA(Pattern, Data);
+    if (handle == kInvalidFindHandle && !app_.MeansNothingThere(inner_.LastError()))
+      NoteFolder();
+    if (handle != kInvalidFindHandle)
+      NoteIfUnopenable(Data);
     return handle;
+  }
+  std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
+    const std::int32_t found = inner_.FindNextFileA(Handle, Data);
+    if (found == 0 && !app_.MeansNoMoreFiles(inner_.LastError()))
+      NoteFolder();
+    if (found != 0)
+      NoteIfUnopenable(Data);
+    return found;
   }
   std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
                                         std::uint32_t &Handle) override {
+    if (unopenable_.count(FileName) != 0)
+      return 0;
     const std::uint32_t size = inner_.GetFileVersionInfoSizeA(FileName, Handle);
     if (size == 0 && !app_.MeansNoVersionResource(inner_.LastError()) && !IsDirectory(FileName))
       noted_.Note(noted_.Files, FileName);
@@ -87,6 +106,36 @@ public:
   }
 
 private:
+  /// Notes the entry in \p Data as not examined when the narrow calls cannot open it by its
+  /// name: a file's row then reads nothing, and a folder is not searched, whatever its name
+  /// would open instead.
+  void NoteIfUnopenable(const FindData &Data) {
+    const std::string_view name = RecordName(Data);
+    if (!app_.NarrowCallsRewrite(name))
+      return;
+    const std::string path = searchedDir_ + std::string(name);
+    if ((Data.dwFileAttributes & kFileAttributeDirectory) != 0)
+      NoteUnopenable(noted_.Folders, path + "\\");
+    else
+      NoteUnopenable(noted_.Files, path);
+  }
+
+  /// Notes \p Path (a folder's ends with "\\") in \p Count, once: both searches of a folder
+  /// list its entries.
+  void NoteUnopenable(std::int64_t &Count, const std::string &Path) {
+    if (unopenable_.insert(Trim(Path)).second)
+      noted_.Note(Count, Path);
+  }
+
+  /// Notes the folder being searched as one that could not be searched, or not completely.
+  void NoteFolder() {
+    // Both searches of a folder fail alike; it is noted once.
+    if (searchedDir_ == lastFailedDir_)
+      return;
+    lastFailedDir_ = searchedDir_;
+    noted_.Note(noted_.Folders, searchedDir_);
+  }
+
   /// A directory named like a match is a row too; it has no version resource to read.
   bool IsDirectory(const std::string &Path) {
     const std::uint32_t attributes = inner_.GetFileAttributesA(Path);
@@ -95,7 +144,10 @@ private:
 
   AppOs &app_;
   Unexamined &noted_;
+  std::string searchedDir_;
   std::string lastFailedDir_;
+  /// The rows, trimmed, of the files noted as not examined for their names, and the folders.
+  std::set<std::string> unopenable_;
 };
 
 /// "1 folder", "2 files": \p Count and the noun, in the plural where it needs one.

@@ -46,6 +46,12 @@ public:
   /// True when \p Error, the reason a directory search could not start, only means that
   /// nothing is there to list (no such entry, no match, not a directory).
   virtual bool MeansNothingThere(std::error_code Error) = 0;
+  /// True when \p Error, why a directory search's next step gave no entry, means that the
+  /// listing reached its end (see scan/scan_errors.h).
+  virtual bool MeansNoMoreFiles(std::error_code Error) = 0;
+  /// True when the calls that examine entries cannot open \p Name, a listed name, as itself
+  /// (see scan/narrow_names.h); never on POSIX systems.
+  virtual bool NarrowCallsRewrite(std::string_view Name) = 0;
   /// True when \p Error, the reason the version size query gave 0, means the file was read
   /// and holds no version resource (as opposed to a file that could not be read).
   virtual bool MeansNoVersionResource(std::error_code Error) = 0;

@@ -134,6 +134,9 @@ public:
   bool StderrIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
   bool StdoutIsOpen() override { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
+  // Each entry is opened relative to its held directory, under its very name.
+  bool NarrowCallsRewrite(std::string_view) override { return false; }
   bool MeansNoVersionResource(std::error_code Error) override {
     return vorse::MeansNoVersionResource(Error);
   }

@@ -1,6 +1,7 @@
 // CliOs for Windows: generic Win32 code only.
 #include "cli/cli_os.h"
 #include "cli/pending_deletes.h"
+#include "scan/narrow_names.h"
 #include "scan/scan_errors.h"
 #include "sysutil/folder_access.h"
 #include "sysutil/os_detect.h"
@@ -362,6 +363,10 @@ public:
     return out != nullptr && out != INVALID_HANDLE_VALUE;
   }
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
+  bool NarrowCallsRewrite(std::string_view Name) override {
+    return vorse::NarrowCallsRewrite(Name);
+  }
   bool MeansNoVersionResource(std::error_code Error) override {
     return vorse::MeansNoVersionResource(Error);
   }

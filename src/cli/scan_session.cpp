@@ -24,10 +24,13 @@ constexpr std::string_view kSearchPattern = "*.exe";
 /// - The directory test answers from the type the enumeration itself reported for the entry
 ///   just returned, where it reported one; only other entries are examined by their path.
 ///   The outcome is the same, without a query per entry.
-/// - A directory search that fails for another reason than "nothing there", and a file whose
-///   version resource cannot be read, are reported instead of passing in silence.
-/// - An entry whose path would pass the system's path limit is reported as not examined and
-///   not handed on: the system's calls could not reach it, or would reach another entry.
+/// - A directory search that fails for another reason than "nothing there", one whose listing
+///   stops for another reason than its end, and a file whose version resource cannot be read,
+///   are reported instead of passing in silence.
+/// - An entry whose path would pass the system's path limit, or whose name the system's calls
+///   would read as another entry's or none (a trailing dot, a device name), is reported as not
+///   examined and not handed on: the system's calls could not reach it, or would reach another
+///   entry.
 /// - A directory that is one of its own ancestors (through a link or a junction) is not
 ///   searched again, so no loop of links can trap the scan.
 class WatchingScanOs final : public ForwardingScanOs {
@@ -110,11 +113,19 @@ private:
   }
 
   void ReportSearchFailure(std::error_code Error) {
-    if (reported_ || cli_.MeansNothingThere(Error))
+    if (cli_.MeansNothingThere(Error))
       return;
+    rootFailed_ = rootFailed_ || (!reported_ && dir_ == rootDir_);
+    ReportUnsearched(Error);
+  }
+
+  /// The directory's listing failed: at its start, or on the way, which leaves the entries
+  /// after the failure unseen.
+  void ReportUnsearched(std::error_code Error) {
     // Both searches of a directory fail alike; one report is enough.
+    if (reported_)
+      return;
     reported_ = true;
-    rootFailed_ = rootFailed_ || dir_ == rootDir_;
     listener_.OnProblem(cli_.NativePath(dir_), "cannot read directory: " + ErrorText(Error));
   }
 
@@ -133,6 +144,8 @@ private:
       if (Admit(Data))
         return true;
     }
+    if (const std::error_code error = inner_.LastError(); !cli_.MeansNoMoreFiles(error))
+      ReportUnsearched(error);
     return false;
   }
 
@@ -142,9 +155,21 @@ private:
   bool Admit(const FindData &Data) {
     entryName_ = RecordName(Data);
     entryAttributes_ = Data.dwFileAttributes;
-    if (pathLimit_ == 0 || entryName_ == "." || entryName_ == "..")
+    if (entryName_ == "." || entryName_ == "..")
       return true;
     const bool directory = (entryAttributes_ & kFileAttributeDirectory) != 0;
+    // Reported where the file search would take it up: a directory from the listing of every
+    // entry, a file from that of the matches.
+    if (cli_.NarrowCallsRewrite(entryName_)) {
+      if (directory == listingAll_)
+        listener_.OnProblem(cli_.NativePath(dir_ + entryName_),
+                            "not examined: the system's calls would open another entry under its "
+                            "name, or none");
+      entryName_.clear();
+      return false;
+    }
+    if (pathLimit_ == 0)
+      return true;
     const std::size_t longest =
         dir_.size() + entryName_.size() + (directory ? 1 + kSearchPattern.size() : 0);
     if (longest <= pathLimit_)

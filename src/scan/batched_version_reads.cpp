@@ -6,11 +6,14 @@
 #include "pe_locate.h"
 
 #include <liburing.h>
+#include <poll.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <utility>
 
 namespace vorse {
 namespace {
@@ -22,6 +25,11 @@ constexpr std::size_t kMaxReadRounds = 6;
 /// headers and the tree. A file that asks for more is finished alone, so that a batch of hostile
 /// files cannot make the batch hold much more than this per file.
 constexpr std::size_t kMaxBytesAhead = 2 * kMaxVersionBlockSize;
+
+/// The result of an operation that the ring took but whose completion never came back: it may
+/// still be under way, so nothing it uses may be let go, and its descriptor, if any, is the
+/// ring's.
+constexpr int kInFlight = INT_MIN;
 
 struct File {
   int fd = -1;
@@ -49,13 +57,22 @@ BatchedVersionReads::Outcome Walk(File &Of, bool OnlyAhead) {
 
 struct BatchedVersionReads::Ring {
   io_uring ring{};
+  CompletionWait wait;
   bool failed = false;
+  /// The buffers of reads still in flight when the ring failed. The ring may write into them
+  /// at any time, even after it is taken down, so they are never given back.
+  std::vector<std::unique_ptr<std::byte[]>> stranded;
 
-  ~Ring() { io_uring_queue_exit(&ring); }
+  ~Ring() {
+    io_uring_queue_exit(&ring);
+    for (std::unique_ptr<std::byte[]> &buffer : stranded)
+      static_cast<void>(buffer.release());
+  }
 
   /// Runs Count operations at once, the i-th set up by Prepare(i, sqe), and returns the result
   /// of each (a count, a descriptor, or minus errno), in their order. An operation the ring
-  /// did not run has -ECANCELED; after a failure of the ring it runs nothing more.
+  /// did not take has -ECANCELED; one it took but never answered has kInFlight. After a failure
+  /// of the ring it runs nothing more.
   template <typename Prepare> std::vector<int> Run(std::size_t Count, Prepare &&Prep) {
     std::vector<int> results(Count, -ECANCELED);
     if (failed || Count == 0)
@@ -66,17 +83,23 @@ struct BatchedVersionReads::Ring {
       io_uring_sqe_set_data64(sqe, i);
     }
     // The ring was made to take every entry handed to it (IORING_SETUP_SUBMIT_ALL), so fewer
-    // taken means that it failed.
+    // taken means that it failed. It takes them in their order.
     const int submitted = io_uring_submit_and_wait(&ring, static_cast<unsigned>(Count));
     failed = submitted != static_cast<int>(Count);
+    for (int i = 0; i < submitted; ++i)
+      results[static_cast<std::size_t>(i)] = kInFlight;
     for (int reaped = 0; reaped < submitted;) {
       io_uring_cqe *cqe = nullptr;
-      const int waited = io_uring_wait_cqe(&ring, &cqe);
+      // After a failed wait, every operation taken is still waited out before anything it
+      // uses is let go, by other means than the wait that failed.
+      const int waited = failed ? AwaitAfterFailure(cqe) : wait(&ring, &cqe);
       if (waited == -EINTR)
         continue;
+      if (waited < 0 && failed)
+        break;
       if (waited < 0) {
         failed = true;
-        break;
+        continue;
       }
       results[static_cast<std::size_t>(io_uring_cqe_get_data64(cqe))] = cqe->res;
       io_uring_cqe_seen(&ring, cqe);
@@ -84,10 +107,24 @@ struct BatchedVersionReads::Ring {
     }
     return results;
   }
+
+  /// The next completion, waited for by poll() on the ring's descriptor and taken from the
+  /// completion queue as it stands; minus errno when poll() itself fails.
+  int AwaitAfterFailure(io_uring_cqe *&Cqe) {
+    while (io_uring_peek_cqe(&ring, &Cqe) != 0) {
+      pollfd ready{ring.ring_fd, POLLIN, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR)
+        return -errno;
+    }
+    return 0;
+  }
 };
 
-std::unique_ptr<BatchedVersionReads> BatchedVersionReads::Create() {
+std::unique_ptr<BatchedVersionReads> BatchedVersionReads::Create(CompletionWait Wait) {
   auto owned = std::make_unique<Ring>();
+  owned->wait = Wait ? std::move(Wait) : [](io_uring *Ring, io_uring_cqe **Cqe) {
+    return io_uring_wait_cqe(Ring, Cqe);
+  };
   io_uring_params params{};
   params.flags = IORING_SETUP_SUBMIT_ALL;
   if (io_uring_queue_init_params(kMaxFiles, &owned->ring, &params) < 0) {
@@ -153,7 +190,9 @@ BatchedVersionReads::Read(int Dir, std::span<const std::string> Names) {
       File &file = files[asking[k]];
       // A read that failed is made again by the file's own reads: one that would have had to
       // wait for the disk, or one of a named pipe, which takes no read without waiting at an
-      // offset (and pread refuses).
+      // offset (and pread refuses). One the ring never answered keeps its buffer to itself.
+      if (got[k] == kInFlight)
+        ring_->stranded.push_back(std::move(file.ahead.reads.back().data));
       if (got[k] < 0) {
         file.ahead.reads.pop_back();
         file.alone = true;
@@ -174,7 +213,8 @@ BatchedVersionReads::Read(int Dir, std::span<const std::string> Names) {
     io_uring_prep_close(Sqe, files[open[I]].fd);
   });
   for (std::size_t k = 0; k < open.size(); ++k) {
-    // Not run because the ring failed: closed here instead.
+    // Not taken because the ring failed: closed here instead. A close the ring took is its
+    // own, answered or not: closing again could close a descriptor opened since.
     if (closed[k] == -ECANCELED)
       close(files[open[k]].fd);
   }

@@ -3,11 +3,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+struct io_uring;
+struct io_uring_cqe;
 
 namespace vorse {
 
@@ -30,9 +34,14 @@ public:
     int error = 0;
   };
 
+  /// How the batch waits for the ring's next completion, as io_uring_wait_cqe does (0, or minus
+  /// errno). A seam, so that a test can make the wait fail.
+  using CompletionWait = std::function<int(io_uring *Ring, io_uring_cqe **Cqe)>;
+
   /// A batch reader, or null where the system gives this process no ring: a kernel without
-  /// io_uring (or older than 5.18), or one where it is turned off or filtered out.
-  static std::unique_ptr<BatchedVersionReads> Create();
+  /// io_uring (or older than 5.18), or one where it is turned off or filtered out. It waits
+  /// with \p Wait, or with io_uring_wait_cqe where none is given.
+  static std::unique_ptr<BatchedVersionReads> Create(CompletionWait Wait = {});
   ~BatchedVersionReads();
   BatchedVersionReads(const BatchedVersionReads &) = delete;
   BatchedVersionReads &operator=(const BatchedVersionReads &) = delete;

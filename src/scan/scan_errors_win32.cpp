@@ -16,6 +16,10 @@ bool MeansNothingThere(std::error_code Error) {
   }
 }
 
+bool MeansNoMoreFiles(std::error_code Error) {
+  return Error.value() == ERROR_NO_MORE_FILES;
+}
+
 bool MeansNoVersionResource(std::error_code Error) {
   switch (Error.value()) {
   case ERROR_SUCCESS:

@@ -20,6 +20,7 @@
 // of the batch costs one call into the system instead of one a file; the rest of the batch take
 // their outcome from it as the search reaches them. Any other file, and every file where the
 // system gives no io_uring, is read alone.
+#include "scan_os_posix.h"
 #include "batched_version_reads.h"
 #include "found_file.h"
 #include "pe_locate.h"
@@ -258,10 +259,10 @@ struct Listing {
 
   std::string_view Name(const Entry &Of) const { return {names.data() + Of.offset, Of.length}; }
 
-  /// Replaces the entries with those of the directory open as \p Fd (at its start), each name
-  /// in the search's form. False, with errno set, when \p Fd is -1; a read that fails on the
-  /// way keeps the entries before the failure.
-  bool Read(int Fd) {
+  /// Replaces the entries with those of the directory open as \p Fd (at its start), read with
+  /// \p Reader, each name in the search's form. False, with errno set, when \p Fd is -1; a
+  /// read that fails on the way keeps the entries before the failure, and its errno in error.
+  bool Read(int Fd, const DirectoryReader &Reader) {
     names.clear();
     entries.clear();
     error = 0;
@@ -271,7 +272,7 @@ struct Listing {
     }
     records.resize(kRecordBatch);
     while (true) {
-      const ssize_t got = getdents64(Fd, records.data(), records.size());
+      const ssize_t got = Reader(Fd, records.data(), records.size());
       if (got <= 0) {
         error = got < 0 ? errno : 0;
         return true;
@@ -302,6 +303,8 @@ private:
 
 class PosixScanOs final : public ScanOs {
 public:
+  explicit PosixScanOs(DirectoryReader Read) : read_(std::move(Read)) {}
+
   FindHandle FindFirstFileA(const std::string &Pattern, FindData &Data) override {
     const std::size_t dirLength = NameStart(Pattern);
     Search search = StartSearch(Pattern.substr(0, dirLength), Pattern.substr(dirLength));
@@ -309,7 +312,7 @@ public:
     // A pattern without a directory part searches the current directory, as on Windows.
     const bool found =
         (search.replayed ||
-         search.listing.Read(chain_.OpenForListing(ToPosixForm(search.listing.dir)))) &&
+         search.listing.Read(chain_.OpenForListing(ToPosixForm(search.listing.dir)), read_)) &&
         Next(search, Data);
     if (!found) {
       const int error = errno;
@@ -564,6 +567,7 @@ private:
     return std::move(last->block);
   }
 
+  const DirectoryReader read_;
   std::mutex mutex_;
   std::map<FindHandle, Search> searches_;
   FindHandle nextHandle_ = 1;
@@ -582,8 +586,13 @@ private:
 } // namespace
 
 ScanOs &PlatformScanOs() {
-  static PosixScanOs os;
+  static PosixScanOs os(
+      [](int Fd, void *Records, std::size_t Size) { return getdents64(Fd, Records, Size); });
   return os;
+}
+
+std::unique_ptr<ScanOs> MakePosixScanOs(DirectoryReader Read) {
+  return std::make_unique<PosixScanOs>(std::move(Read));
 }
 
 } // namespace vorse

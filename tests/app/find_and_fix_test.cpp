@@ -516,6 +516,46 @@ TEST_F(FindAndFixTest, AnIncompleteSearchIsToldNamingAFewOfWhatWasMissed) {
   EXPECT_EQ(controls_.Boxes()[2].Title, "Reboot Notice");
 }
 
+TEST_F(FindAndFixTest, AListingCutOffOnTheWayLeavesItsFolderNotSearched) {
+  sys_.PlatformId = kNT;
+  AddExe(kSys + "\\Deep\\clean.exe");
+  AddInfected(kSys + "\\Deep\\evil.exe");
+  // ".", ".." and clean.exe are listed; the listing then fails instead of ending.
+  scan_.FailListingAfter(kSys + "\\Deep\\", 3);
+
+  form_.CmdFFix_Click();
+  ASSERT_EQ(controls_.Boxes().size(), 1u);
+  EXPECT_EQ(controls_.Boxes()[0].Text,
+            "Not everything could be examined, so Vorse Files may remain: 1 folder could not be "
+            "searched.\r\n\r\n" +
+                kSys + "\\Deep\\");
+  EXPECT_EQ(controls_.Found().Caption(), "Search incomplete: no Vorse Files found");
+}
+
+TEST_F(FindAndFixTest, ANameTheNarrowCallsCannotOpenIsNotedNotReadAsClean) {
+  sys_.PlatformId = kNT;
+  // Each would open the device, another file or none: no version resource would be read.
+  for (const char *name : {"Kern32.exe.", "nul.exe", "Kern?32.exe", "evil.exe "})
+    AddExe(kSys + "\\" + name);
+  AddExe(kSys + "\\plain.exe");
+
+  form_.CmdFFix_Click();
+  ASSERT_EQ(controls_.Boxes().size(), 1u);
+  EXPECT_EQ(controls_.Boxes()[0].Text,
+            "Not everything could be examined, so Vorse Files may remain: 4 files could not be "
+            "opened.\r\n\r\n" +
+                kSys + "\\Kern32.exe.\r\n" + kSys + "\\nul.exe\r\n" + kSys +
+                "\\Kern?32.exe\r\nand 1 more");
+  EXPECT_EQ(controls_.Found().Caption(), "Search incomplete: no Vorse Files found");
+  // The rows keep the listing's names; only plain.exe is read.
+  EXPECT_EQ(controls_.List1().ListCount(), 3);
+  EXPECT_EQ(std::count_if(scan_.Calls().begin(), scan_.Calls().end(),
+                          [](const std::string &Call) {
+                            return Call.rfind("GetFileVersionInfoSizeA", 0) == 0;
+                          }),
+            1);
+}
+
 TEST_F(FindAndFixTest, NoRestartIsAskedForWhenNothingWasScheduled) {
   for (const std::uint32_t id : {kNT, k9x}) {
     SCOPED_TRACE(id);

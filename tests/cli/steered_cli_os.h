@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/cli_os.h"
+#include "scan/narrow_names.h"
 
 #include <chrono>
 #include <fstream>
@@ -39,6 +40,8 @@ public:
 
   bool terminal = false;
   bool stdoutOpen = true;
+  /// Whether names are judged by Windows' narrow calls' rules, as on Windows.
+  bool narrowNames = false;
   std::map<std::string, DirectoryId> identities;
   std::optional<RemoveOutcome> removeAs;
   /// Paths whose removal fails as a file without the right to delete it does.
@@ -63,6 +66,10 @@ public:
   bool StderrIsTerminal() override { return terminal; }
   bool StdoutIsOpen() override { return stdoutOpen; }
   bool MeansNothingThere(std::error_code Error) override { return real_.MeansNothingThere(Error); }
+  bool MeansNoMoreFiles(std::error_code Error) override { return real_.MeansNoMoreFiles(Error); }
+  bool NarrowCallsRewrite(std::string_view Name) override {
+    return narrowNames ? vorse::NarrowCallsRewrite(Name) : real_.NarrowCallsRewrite(Name);
+  }
   bool MeansNoVersionResource(std::error_code Error) override {
     return real_.MeansNoVersionResource(Error);
   }

@@ -18,8 +18,14 @@
 #ifdef _WIN32
 #include "sysutil/win32_support.h"
 #else
+#include "scan/scan_os_posix.h"
+
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace vorse {
@@ -35,6 +41,10 @@ public:
     if (Fails(Pattern.substr(0, Pattern.rfind('\\'))))
       return kInvalidFindHandle;
     return inner_.FindFirstFileA(Pattern, Data);
+  }
+  std::int32_t FindNextFileA(FindHandle Handle, FindData &Data) override {
+    failed_ = false;
+    return inner_.FindNextFileA(Handle, Data);
   }
   std::uint32_t GetFileVersionInfoSizeA(const std::string &FileName,
                                         std::uint32_t &Handle) override {
@@ -175,6 +185,71 @@ TEST_F(VorsescanTest, NamesThatAreNoValidTextArePrintedAsTheirBytes) {
       << out_.str();
   Run({"--json", tree_.Path()});
   EXPECT_EQ(out_.str().find("roots_bytes"), std::string::npos) << "only where it is needed";
+}
+
+TEST_F(VorsescanTest, AListingThatFailsOnTheWayLeavesTheScanIncomplete) {
+  tree_.Program("clean.exe", u"Notepad");
+  tree_.Program("sub/clean.exe", u"Notepad");
+  tree_.Program("sub/a.exe", u"Kern32");
+  tree_.Program("sub/b.exe", u"wowex32");
+  for (const std::string &cut : {tree_.Path(), tree_.Path("sub")}) {
+    SCOPED_TRACE(cut);
+    struct stat target {};
+    ASSERT_EQ(stat(cut.c_str(), &target), 0);
+    // The first read of that directory gives ".", ".." and clean.exe only; the next one fails.
+    std::set<int> started;
+    const std::unique_ptr<ScanOs> scan =
+        MakePosixScanOs([&](int Fd, void *Records, std::size_t Size) -> ssize_t {
+          struct stat dir {};
+          if (fstat(Fd, &dir) != 0 || dir.st_ino != target.st_ino)
+            return getdents64(Fd, Records, Size);
+          if (!started.insert(Fd).second) {
+            errno = EIO;
+            return -1;
+          }
+          std::vector<char> all(Size);
+          const ssize_t got = getdents64(Fd, all.data(), all.size());
+          std::size_t kept = 0;
+          for (ssize_t at = 0; at < got;) {
+            const auto *record = reinterpret_cast<const dirent64 *>(all.data() + at);
+            const std::string_view name = record->d_name;
+            if (name == "." || name == ".." || name == "clean.exe") {
+              std::memcpy(static_cast<char *>(Records) + kept, record, record->d_reclen);
+              kept += record->d_reclen;
+            }
+            at += record->d_reclen;
+          }
+          return static_cast<ssize_t>(kept);
+        });
+    out_.str("");
+    err_.str("");
+    const std::vector<std::string> args = {tree_.Path()};
+    EXPECT_EQ(RunVorsescan(args, *scan, cli_, out_, err_), kExitError);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_NE(err_.str().find(cut + "/: cannot read directory: Input/output error"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_NE(err_.str().find("0 infected, 1 error, 1 not examined"), std::string::npos)
+        << err_.str();
+  }
+}
+
+TEST_F(VorsescanTest, NamesTheNarrowCallsCannotOpenAreReportedNotExamined) {
+  // Judged as on Windows, where the system's calls would open another entry or none.
+  cli_.narrowNames = true;
+  tree_.Program("Kern32.exe.", u"Kern32");
+  tree_.Program("nul.exe", u"Kern32");
+  tree_.Program("dir./a.exe", u"Kern32");
+  tree_.Program("plain.exe", u"Notepad");
+  EXPECT_EQ(Run({tree_.Path()}), kExitError);
+  EXPECT_EQ(out_.str(), "");
+  for (const char *name : {"nul.exe", "dir."})
+    EXPECT_NE(err_.str().find(tree_.Path(name) + ": not examined: the system's calls would open"),
+              std::string::npos)
+        << err_.str();
+  EXPECT_NE(err_.str().find("1 file examined in 1 directory, 0 infected, 2 errors"),
+            std::string::npos)
+      << err_.str();
 }
 
 TEST_F(VorsescanTest, APipeNamedLikeAProgramNeitherStopsTheScanNorCounts) {

@@ -3,6 +3,7 @@
 
 #include "app/app_os.h"
 #include "app/runtime_error.h"
+#include "scan/narrow_names.h"
 #include "scan/scan_os.h"
 
 #include <algorithm>
@@ -280,6 +281,10 @@ public:
   }
   bool MeansNameTaken(std::error_code Error) override { return Error.value() == EEXIST; }
   bool MeansNothingThere(std::error_code Error) override { return Error.value() == ENOENT; }
+  bool MeansNoMoreFiles(std::error_code Error) override { return Error.value() == ENOENT; }
+  bool NarrowCallsRewrite(std::string_view Name) override {
+    return vorse::NarrowCallsRewrite(Name);
+  }
   bool MeansNoVersionResource(std::error_code Error) override {
     return !Error || Error.value() == ENODATA;
   }

@@ -47,6 +47,11 @@ public:
   void FailAttributes(const std::string &Path) { failedAttributes_.insert(Path); }
   /// FindFirstFileA on \p Pattern returns the invalid handle.
   void FailSearch(const std::string &Pattern) { failedSearches_.insert(Pattern); }
+  /// Every search of the directory \p Dir ("C:\Sys\") fails with EIO once it has listed
+  /// \p Entries of its entries ("." and ".." among them), as a listing cut off on the way.
+  void FailListingAfter(const std::string &Dir, std::size_t Entries) {
+    cutListings_[Dir] = Entries;
+  }
   /// GetFileVersionInfoA on \p Path returns 0.
   void FailVersionData(const std::string &Path) { failedVersionData_.insert(Path); }
   /// GetFileVersionInfoSizeA on \p Path fails as on a file in use without sharing.
@@ -65,10 +70,15 @@ public:
     lastError_ = failedSearches_.count(Pattern) ? EACCES : ENOENT;
     if (slash == std::string::npos || dir == dirs_.end() || failedSearches_.count(Pattern))
       return kInvalidFindHandle;
-    Search search{{}, 0};
-    for (const std::string &name : dir->second)
-      if (WildcardMatch(Pattern.substr(slash + 1), name))
-        search.names.push_back(name);
+    Search search{{}, 0, false};
+    const auto cut = cutListings_.find(dir->first);
+    for (std::size_t i = 0; i < dir->second.size(); ++i) {
+      search.cut = cut != cutListings_.end() && i >= cut->second;
+      if (search.cut)
+        break;
+      if (WildcardMatch(Pattern.substr(slash + 1), dir->second[i]))
+        search.names.push_back(dir->second[i]);
+    }
     if (!Fill(search, Data))
       return kInvalidFindHandle;
     const FindHandle handle = nextHandle_++;
@@ -124,17 +134,23 @@ private:
   struct Search {
     std::vector<std::string> names;
     std::size_t next;
+    /// Whether the listing fails after its names instead of ending.
+    bool cut;
   };
   struct Version {
     std::vector<std::byte> block;
     std::uint32_t reportedSize;
   };
 
-  static bool Fill(Search &Search, FindData &Data) {
-    if (Search.next == Search.names.size())
+  /// False at the end of \p Open, with the reason in lastError_: "no more files" (ENOENT, as
+  /// the POSIX body gives it), or EIO where the listing is cut off.
+  bool Fill(Search &Open, FindData &Data) {
+    if (Open.next == Open.names.size()) {
+      lastError_ = Open.cut ? EIO : ENOENT;
       return false;
+    }
     // Like the real record, the name field keeps what a longer earlier name left behind the NUL.
-    const std::string &name = Search.names[Search.next++];
+    const std::string &name = Open.names[Open.next++];
     const std::size_t length = std::min(name.size(), sizeof Data.cFileName - 1);
     std::memcpy(Data.cFileName, name.data(), length);
     Data.cFileName[length] = '\0';
@@ -162,6 +178,7 @@ private:
   std::set<std::string> failedSearches_;
   std::set<std::string> failedVersionData_;
   std::set<std::string> failedOpens_;
+  std::map<std::string, std::size_t> cutListings_;
   int lastError_ = 0;
   std::map<FindHandle, Search> searches_;
   FindHandle nextHandle_ = 1;

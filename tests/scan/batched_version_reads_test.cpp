@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <liburing.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -43,6 +45,11 @@ protected:
 
   /// Reads every file written, in batches, and checks each outcome against the file read alone.
   void ExpectSameAsAlone() { ExpectSameAsAlone(dir_.get(), names_); }
+
+  /// The descriptors this process holds.
+  static std::size_t OpenDescriptors() {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+  }
 
   /// Reads \p Names of the directory open as \p Dir likewise.
   void ExpectSameAsAlone(int Dir, const std::vector<std::string> &Names) {
@@ -123,6 +130,37 @@ TEST_F(BatchedVersionReadsTest, PipesLinksAndMissingFilesReadAsAloneWithoutWaiti
   Write("empty.exe", {});
   names_.insert(names_.end(), {"no-writer.exe", "idle-writer.exe", "link.exe", "missing.exe"});
   ExpectSameAsAlone();
+}
+
+TEST_F(BatchedVersionReadsTest, AFailedWaitLetsNothingGoThatTheRingMayStillUse) {
+  Write("kern32.exe", FileBytes(test::SamplePath("kern32.exe")));
+  // Every wait of one batch of one file: its open, its reads, its close.
+  int waits = 0;
+  BatchedVersionReads::Create([&](io_uring *Ring, io_uring_cqe **Cqe) {
+    ++waits;
+    return io_uring_wait_cqe(Ring, Cqe);
+  })->Read(dir_.get(), names_);
+  ASSERT_GE(waits, 3);
+  for (const int failing : {1, 2, waits}) {
+    SCOPED_TRACE(failing);
+    // The failing wait fills the lowest free descriptors first, so that one the ring has just
+    // closed is taken again: a close made again would close it.
+    std::vector<ScopedFd> taken;
+    int wait = 0;
+    batches_ = BatchedVersionReads::Create([&](io_uring *Ring, io_uring_cqe **Cqe) {
+      if (++wait != failing)
+        return io_uring_wait_cqe(Ring, Cqe);
+      for (int i = 0; i < 8; ++i)
+        taken.emplace_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+      return -EIO;
+    });
+    const std::size_t before = OpenDescriptors();
+    ExpectSameAsAlone();
+    // No descriptor is left open by the batch, nor closed twice.
+    EXPECT_EQ(OpenDescriptors(), before + taken.size());
+    for (const ScopedFd &fd : taken)
+      EXPECT_NE(fcntl(fd.get(), F_GETFD), -1) << fd.get();
+  }
 }
 
 TEST_F(BatchedVersionReadsTest, EveryWindowsLibraryOfWineReadsAsAlone) {
