@@ -90,7 +90,7 @@ rm -rf "$work"
 [ -e "$out/guest.log" ] && cat "$out/guest.log"
 times=$(sed -n 's/^=== \([^ ]*\) ([^)]*): [a-zA-Z]* (\([0-9]*s\))$/\1 \2/p' "$out/guest.log" 2>/dev/null |
   paste -sd, | sed 's/,/, /g')
-echo "result: wine-x86 in a virtual machine: image $image_time s ($built), boot $boot_time s," \
+echo "result: wine-x86 in a virtual machine: image ${image_time}s ($built), boot ${boot_time}s," \
   "${times:-no part ran}"
 [ -e "$out/machine-failure" ] && machine_failure "$(cat "$out/machine-failure")"
 [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ] &&
