@@ -8,16 +8,9 @@
 namespace vorse {
 namespace {
 
-// The few of ntdll's declarations that a delete disposition set through the handle needs:
+// The records of ntdll that a delete disposition set through the handle needs:
 // NtSetInformationFile has it on every Windows of the NT family, SetFileInformationByHandle
-// only from Vista on.
-struct IoStatus {
-  union {
-    LONG status;
-    void *pointer;
-  };
-  ULONG_PTR information;
-};
+// only from Vista on (win32::SetInformation).
 struct BasicInformation {
   LARGE_INTEGER creationTime;
   LARGE_INTEGER lastAccessTime;
@@ -27,21 +20,6 @@ struct BasicInformation {
 };
 constexpr int kFileBasicInformation = 4;
 constexpr int kFileDispositionInformation = 13;
-
-/// Sets information of class \p Class on \p File through ntdll, as a Win32 error.
-std::error_code SetInformation(HANDLE File, void *Information, ULONG Length, int Class) {
-  using SetFn = LONG(WINAPI *)(HANDLE, IoStatus *, void *, ULONG, int);
-  using ToDosFn = ULONG(WINAPI *)(LONG);
-  static const auto set = win32::SystemFunction<SetFn>("ntdll.dll", "NtSetInformationFile");
-  static const auto toDos = win32::SystemFunction<ToDosFn>("ntdll.dll", "RtlNtStatusToDosError");
-  if (set == nullptr || toDos == nullptr)
-    return {ERROR_CALL_NOT_IMPLEMENTED, std::system_category()};
-  IoStatus io{};
-  const LONG status = set(File, &io, Information, Length, Class);
-  if (status >= 0)
-    return {};
-  return {static_cast<int>(toDos(status)), std::system_category()};
-}
 
 DirectoryId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
   return {Info.dwVolumeSerialNumber,
@@ -84,11 +62,11 @@ public:
       BasicInformation basic{};
       basic.attributes = rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL;
       // Left read-only, the file could not be deleted at the next start either.
-      if (SetInformation(file_.get(), &basic, sizeof basic, kFileBasicInformation))
+      if (win32::SetInformation(file_.get(), &basic, sizeof basic, kFileBasicInformation))
         return {ERROR_FILE_READ_ONLY, std::system_category()};
     }
     BOOLEAN remove = TRUE;
-    return SetInformation(file_.get(), &remove, sizeof remove, kFileDispositionInformation);
+    return win32::SetInformation(file_.get(), &remove, sizeof remove, kFileDispositionInformation);
   }
 
 private:

@@ -141,16 +141,6 @@ int MoveIntoFolder(void *File, void *Folder, const std::string &Name) {
     WCHAR FileName[1];
   };
   constexpr int kFileRenameInformation = 10;
-  using SetInformation = LONG(NTAPI *)(HANDLE, PVOID, PVOID, ULONG, int);
-  using ToDosError = ULONG(NTAPI *)(LONG);
-  static const auto setInformation =
-      win32::SystemFunction<SetInformation>("ntdll.dll", "NtSetInformationFile");
-  static const auto toDosError =
-      win32::SystemFunction<ToDosError>("ntdll.dll", "RtlNtStatusToDosError");
-  if (setInformation == nullptr || toDosError == nullptr) {
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-  }
   const int length =
       ::MultiByteToWideChar(CP_ACP, 0, Name.data(), static_cast<int>(Name.size()), nullptr, 0);
   if (Name.empty() || length <= 0) {
@@ -166,12 +156,9 @@ int MoveIntoFolder(void *File, void *Folder, const std::string &Name) {
   info->FileNameLength = static_cast<ULONG>(length) * sizeof(WCHAR);
   ::MultiByteToWideChar(CP_ACP, 0, Name.data(), static_cast<int>(Name.size()), info->FileName,
                         length);
-  // IO_STATUS_BLOCK: a status (or pointer) and a count.
-  ULONG_PTR status[2] = {};
-  const LONG result =
-      setInformation(File, status, info, static_cast<ULONG>(size), kFileRenameInformation);
-  if (result < 0) {
-    ::SetLastError(toDosError(result));
+  if (const std::error_code error =
+          win32::SetInformation(File, info, static_cast<ULONG>(size), kFileRenameInformation)) {
+    ::SetLastError(static_cast<DWORD>(error.value()));
     return 0;
   }
   return 1;

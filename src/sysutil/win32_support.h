@@ -124,4 +124,29 @@ inline std::error_code OpenRegular(const std::string &Path, DWORD Access, DWORD 
   return {};
 }
 
+/// IO_STATUS_BLOCK of ntdll's file calls.
+struct IoStatus {
+  union {
+    LONG status;
+    void *pointer;
+  };
+  ULONG_PTR information;
+};
+
+/// Sets information of class \p Class (FILE_INFORMATION_CLASS) on \p File through ntdll's
+/// NtSetInformationFile, which every Windows of the NT family has; its status as a Win32 error.
+inline std::error_code SetInformation(HANDLE File, void *Information, ULONG Length, int Class) {
+  using SetFn = LONG(WINAPI *)(HANDLE, IoStatus *, void *, ULONG, int);
+  using ToDosFn = ULONG(WINAPI *)(LONG);
+  static const auto set = SystemFunction<SetFn>("ntdll.dll", "NtSetInformationFile");
+  static const auto toDos = SystemFunction<ToDosFn>("ntdll.dll", "RtlNtStatusToDosError");
+  if (set == nullptr || toDos == nullptr)
+    return {ERROR_CALL_NOT_IMPLEMENTED, std::system_category()};
+  IoStatus io{};
+  const LONG status = set(File, &io, Information, Length, Class);
+  if (status >= 0)
+    return {};
+  return {static_cast<int>(toDos(status)), std::system_category()};
+}
+
 } // namespace vorse::win32
