@@ -235,24 +235,6 @@ std::optional<std::string> FolderRefusal(AppOs &App, bool AccessControl,
   return std::nullopt;
 }
 
-/// True when nobody but Administrators, SYSTEM, TrustedInstaller and the account the program
-/// runs as could make \p Path lead to another file before start-up deletes it: every folder on
-/// it below the drive root is theirs alone and no link or junction. A path without a drive
-/// root ("\\server\share") is not vouched for.
-bool NobodyElseCanRedirect(AppOs &App, const std::string &Path) {
-  if (Path.size() < 3 || Path[1] != ':' || Path[2] != '\\')
-    return false;
-  std::vector<std::string> trusted = Administration(App.CurrentUserSid());
-  trusted.emplace_back(kSidTrustedInstaller);
-  for (std::size_t end = Path.find('\\', 3); end != std::string::npos;
-       end = Path.find('\\', end + 1)) {
-    const std::optional<FolderSecurity> security = App.ReadFolderSecurity(Path.substr(0, end));
-    if (!security || !OnlyTrustedMayChange(*security, trusted))
-      return false;
-  }
-  return true;
-}
-
 /// Moves \p Source, once it is checked to hold the bytes of its verified \p Copy, into the
 /// folder for files deleted at restart inside the quarantine folder \p Folder, under a name
 /// free there. The file is opened once and moved by its handle, so what is moved is what was
@@ -305,7 +287,10 @@ void ScheduleOnNT(AppOs &App, const InfectedFile &File, const std::string &Sourc
   // the file's real location is what names the file that was examined and copied.
   const std::string real = App.RealLocation(Source);
   std::string path;
-  const bool inPlace = NobodyElseCanRedirect(App, real);
+  const bool inPlace =
+      NobodyElseCanRedirect(real, App.CurrentUserSid(), [&](const std::string &Path) {
+        return App.ReadFolderSecurity(Path);
+      });
   if (inPlace) {
     // The row's own text where it names the file, shortened; a relocated path whole, as its
     // short form too would be asked of the twin. The delayed-move facility takes long paths.

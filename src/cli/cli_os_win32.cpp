@@ -1,5 +1,6 @@
 // CliOs for Windows: generic Win32 code only.
 #include "cli/cli_os.h"
+#include "cli/held_folder.h"
 #include "cli/pending_deletes.h"
 #include "scan/narrow_names.h"
 #include "scan/scan_errors.h"
@@ -99,8 +100,12 @@ std::error_code RemoveAtRestart(const std::string &Path, std::error_code Error,
   if (!IsInUse(Error))
     return Error;
   // Registered by its real location: start-up deletes the path as written, where a 32-bit
-  // program's view of the system directory does not apply.
-  if (!::MoveFileExA(RealLocation(Path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+  // program's view of the system directory does not apply. Start-up deletes with every right,
+  // so only a path that nobody but administrators could lead elsewhere meanwhile is registered.
+  const std::string real = RealLocation(Path);
+  if (!NobodyElseCanRedirect(real, CurrentUserSid(), ReadFolderSecurity))
+    return make_error_code(Untrusted::RedirectableByOthers);
+  if (!::MoveFileExA(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
     return win32::LastError();
   Outcome = RemoveOutcome::ScheduledAtRestart;
   return {};

@@ -15,6 +15,9 @@ std::error_code make_error_code(Untrusted Reason) {
         return "other users may change it";
       case Untrusted::LinkOfAnother:
         return "a link on the way was made by another user or stands where others may change it";
+      case Untrusted::RedirectableByOthers:
+        return "other users may change a folder on its path, and so could have its deletion at "
+               "the next start delete another file";
       }
       return "not trusted";
     }

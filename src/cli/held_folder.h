@@ -20,6 +20,9 @@ enum class Untrusted {
   /// A link (a reparse point on Windows) on the way was made by another user, or stands in a
   /// folder that others may change.
   LinkOfAnother,
+  /// Another user may change a folder on its path, and so lead a deletion registered for the
+  /// next start to another file.
+  RedirectableByOthers,
 };
 
 /// Found by argument-dependent lookup, as std::error_code asks.

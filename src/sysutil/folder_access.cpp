@@ -51,4 +51,19 @@ bool OnlyTrustedMayChange(const FolderSecurity &Folder, std::span<const std::str
   });
 }
 
+bool NobodyElseCanRedirect(const std::string &Path, const std::string &RunningUser,
+                           const FolderSecurityReader &Read) {
+  if (Path.size() < 3 || Path[1] != ':' || Path[2] != '\\')
+    return false;
+  std::vector<std::string> trusted = Administration(RunningUser);
+  trusted.emplace_back(kSidTrustedInstaller);
+  for (std::size_t end = Path.find('\\', 3); end != std::string::npos;
+       end = Path.find('\\', end + 1)) {
+    const std::optional<FolderSecurity> security = Read(Path.substr(0, end));
+    if (!security || !OnlyTrustedMayChange(*security, trusted))
+      return false;
+  }
+  return true;
+}
+
 } // namespace vorse

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -45,6 +46,16 @@ std::vector<std::string> Administration(const std::string &RunningUser);
 /// delete or rename entries, to delete or rename the folder itself, or to write its access
 /// list, owner or attributes. Entries of a kind not known here count against the folder.
 bool OnlyTrustedMayChange(const FolderSecurity &Folder, std::span<const std::string> Trusted);
+
+/// Gives the security of a folder by its path; nothing when it cannot be read.
+using FolderSecurityReader = std::function<std::optional<FolderSecurity>(const std::string &)>;
+
+/// True when nobody but Administrators, SYSTEM, TrustedInstaller and \p RunningUser could make
+/// \p Path lead to another file before start-up deletes it: every folder on it below the drive
+/// root, as \p Read gives it, is theirs alone (OnlyTrustedMayChange) and no link or junction. A
+/// path without a drive root ("\\server\share") is not vouched for.
+bool NobodyElseCanRedirect(const std::string &Path, const std::string &RunningUser,
+                           const FolderSecurityReader &Read);
 
 #ifdef _WIN32
 /// The security of the folder \p Path, read with the file-system redirection of WOW64 turned
