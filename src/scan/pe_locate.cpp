@@ -8,7 +8,7 @@
 #include <array>
 
 #ifdef _WIN32
-#include <fstream>
+#include "sysutil/win32_support.h"
 #else
 #include "file_source_posix.h"
 #include "sysutil/posix_file.h"
@@ -251,33 +251,38 @@ std::optional<std::uint32_t> Descend(WindowedReader &Reader, std::uint64_t Root,
 
 #ifdef _WIN32
 
-/// A file read through an unbuffered stream, so that each read asks for exactly the bytes
-/// wanted and no more.
+/// A file read through its own handle, so that each read asks for exactly the bytes wanted. By
+/// the calls every Windows has: the C++ runtime's file streams bring in C runtime calls that the
+/// 9x family lacks.
 class FileSource : public ByteSource {
 public:
-  explicit FileSource(const std::string &Path) {
-    stream_.rdbuf()->pubsetbuf(nullptr, 0);
-    stream_.open(Path, std::ios::binary);
-    stream_.seekg(0, std::ios::end);
-    const std::streamoff end = stream_.tellg();
-    if (stream_ && end >= 0)
-      size_ = static_cast<std::uint64_t>(end);
+  explicit FileSource(const std::string &Path)
+      : file_(::CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    DWORD high = 0;
+    const DWORD low = file_ ? ::GetFileSize(file_.get(), &high) : INVALID_FILE_SIZE;
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
+      file_.reset();
     else
-      stream_.close();
+      size_ = (static_cast<std::uint64_t>(high) << 32) | low;
   }
-  bool IsOpen() const { return stream_.is_open(); }
+  bool IsOpen() const { return static_cast<bool>(file_); }
   std::uint64_t Size() const override { return size_; }
   bool Read(std::uint64_t Offset, std::span<std::byte> Out) override {
-    if (!RangeFits(size_, Offset, Out.size()))
+    if (!RangeFits(size_, Offset, Out.size()) || !win32::SeekFile(file_.get(), Offset, FILE_BEGIN))
       return false;
-    stream_.clear();
-    stream_.seekg(static_cast<std::streamoff>(Offset));
-    stream_.read(reinterpret_cast<char *>(Out.data()), static_cast<std::streamsize>(Out.size()));
-    return stream_.gcount() == static_cast<std::streamsize>(Out.size());
+    for (std::size_t done = 0; done < Out.size();) {
+      const auto wanted = static_cast<DWORD>(std::min<std::size_t>(Out.size() - done, 1u << 30));
+      DWORD got = 0;
+      if (!::ReadFile(file_.get(), Out.data() + done, wanted, &got, nullptr) || got == 0)
+        return false;
+      done += got;
+    }
+    return true;
   }
 
 private:
-  std::ifstream stream_;
+  win32::ScopedFileHandle file_;
   std::uint64_t size_ = 0;
 };
 

@@ -1,6 +1,7 @@
 // Who may change a folder, on Windows: its security read by handle, and folders made private.
-// Every call here is in advapi32 and kernel32 of Windows 2000, but for the WOW64 ones, which
-// are looked up at run time.
+// Every call here is in advapi32 and kernel32 of Windows 2000. Those that the 9x family's
+// advapi32 lacks (a program importing them would not start there), and the WOW64 ones, are
+// looked up at run time.
 #include "sysutil/folder_access.h"
 #include "sysutil/win32_support.h"
 
@@ -21,9 +22,16 @@ struct SidFreer {
 };
 using SidPointer = std::unique_ptr<void, SidFreer>;
 
+/// The function \p Name of advapi32, which the program imports and so has loaded.
+template <typename Fn> Fn Advapi32Function(const char *Name) {
+  return win32::SystemFunction<Fn>("advapi32.dll", Name);
+}
+
 std::string SidText(PSID Sid) {
+  using ToText = BOOL(WINAPI *)(PSID, LPSTR *);
+  static const auto toText = Advapi32Function<ToText>("ConvertSidToStringSidA");
   char *text = nullptr;
-  if (Sid == nullptr || !::ConvertSidToStringSidA(Sid, &text))
+  if (Sid == nullptr || toText == nullptr || !toText(Sid, &text))
     return {};
   const std::unique_ptr<char, LocalFreer> owned(text);
   return text;
@@ -107,6 +115,15 @@ std::optional<FolderSecurity> ReadFolderSecurity(const std::string &Path) {
 }
 
 int CreatePrivateDirectory(const std::string &Path) {
+  using AddAce = BOOL(WINAPI *)(PACL, DWORD, DWORD, DWORD, PSID);
+  using SetControl = BOOL(WINAPI *)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
+                                    SECURITY_DESCRIPTOR_CONTROL);
+  static const auto addAce = Advapi32Function<AddAce>("AddAccessAllowedAceEx");
+  static const auto setControl = Advapi32Function<SetControl>("SetSecurityDescriptorControl");
+  if (addAce == nullptr || setControl == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return 0;
+  }
   const SidPointer administrators =
       NtAuthoritySid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
   const SidPointer system = NtAuthoritySid(1, SECURITY_LOCAL_SYSTEM_RID, 0);
@@ -120,13 +137,12 @@ int CreatePrivateDirectory(const std::string &Path) {
   constexpr DWORD kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
   SECURITY_DESCRIPTOR descriptor;
   if (!::InitializeAcl(list, size, ACL_REVISION) ||
-      !::AddAccessAllowedAceEx(list, ACL_REVISION, kInherited, FILE_ALL_ACCESS,
-                               administrators.get()) ||
-      !::AddAccessAllowedAceEx(list, ACL_REVISION, kInherited, FILE_ALL_ACCESS, system.get()) ||
+      !addAce(list, ACL_REVISION, kInherited, FILE_ALL_ACCESS, administrators.get()) ||
+      !addAce(list, ACL_REVISION, kInherited, FILE_ALL_ACCESS, system.get()) ||
       !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
       !::SetSecurityDescriptorOwner(&descriptor, administrators.get(), FALSE) ||
       !::SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE) ||
-      !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+      !setControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
     return 0;
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
   return ::CreateDirectoryA(Path.c_str(), &attributes);
