@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs vorsescan.exe of one Windows build under Wine on trees planted with the sample
 # programs: the plain listing, JSON, quarantine with removal, a link at the copy's name, the
-# system directory as default root, a missing root, a loop of links, and a restore on the 9x
-# family. Usage: wine-cli-test.sh BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as
+# system directory as default root, a missing root, a loop of links, names beyond the code page
+# and paths past 260 characters, and a restore on the 9x family. Usage: wine-cli-test.sh BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as
 # scripts/wine-tests.sh sets it).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -90,6 +90,40 @@ timeout $((120 * ${VORSE_WAIT_FACTOR:-1})) bash -c 'source scripts/wine-env.sh; 
   "$prefix" "$exe" "$(win "$work/loop")" "$work" || status=$?
 check "a loop of links ends the scan with the find listed once" \
   test "$status" -eq 1 -a "$(tr -d '\r' <"$work/out" | wc -l)" -eq 1
+
+# Every name Windows can hold: one outside the code page Wine takes from the locale (1252 for
+# C.UTF-8) and one in a folder whose full path passes 260 characters, both through quarantine,
+# removal and restore under their real names, in UTF-8 wherever they are written.
+uni="$work/uni"
+long="$uni/$(printf 'a%.0s' {1..90})/$(printf 'b%.0s' {1..90})/$(printf 'c%.0s' {1..90})"
+mkdir -p "$long"
+cp "$samples/kern32.exe" "$uni/ядро.exe"
+cp "$samples/wowex32_mixed.exe" "$long/wowex32_mixed.exe"
+wide_name="$(win "$uni")\\ядро.exe"
+long_name="$(win "$long")\\wowex32_mixed.exe"
+json_path() { printf '"path": "%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g')"; }
+# Valid UTF-8 that names both files exactly as JSON writes paths.
+names_both() { iconv -f UTF-8 -t UTF-8 "$1" -o /dev/null && grep -qF "$(json_path "$wide_name")" "$1" &&
+  grep -qF "$(json_path "$long_name")" "$1"; }
+# Both samples at $1 and $2, byte for byte.
+both_kept() { cmp -s "$samples/kern32.exe" "$1" && cmp -s "$samples/wowex32_mixed.exe" "$2"; }
+manifest_names_both() { grep -qF "$(printf '\t%s\tядро.exe\t' "$wide_name")" "$1" &&
+  grep -qF "$(printf '\t%s\twowex32_mixed.exe\t' "$long_name")" "$1"; }
+scan "$(win "$uni")"
+check "a name outside the code page and a path past 260 characters are listed as they are" \
+  test "$(cat "$work/out.txt")" = "$(printf '%s\n' "$wide_name" "$long_name")"
+check "both examined, nothing skipped" \
+  grep -q '2 files examined in 4 directories, 2 infected, 0 errors' "$work/err"
+scan --json --quarantine "$(win "$work/qu")" --remove "$(win "$uni")"
+check "status 1, both originals removed" \
+  test "$status" -eq 1 -a ! -e "$uni/ядро.exe" -a ! -e "$long/wowex32_mixed.exe"
+check "JSON: valid UTF-8, both names exact" names_both "$work/out.txt"
+check "the copies keep the real names, byte for byte" both_kept "$work/qu/ядро.exe" "$work/qu/wowex32_mixed.exe"
+check "the manifest names both exactly, in UTF-8" manifest_names_both "$work/qu/manifest.tsv"
+scan --json-lines --restore "$(win "$work/qu")"
+check "restore: both back byte for byte" both_kept "$uni/ядро.exe" "$long/wowex32_mixed.exe"
+check "restore: status 0" test "$status" -eq 0
+check "restore events: valid UTF-8, both names exact" names_both "$work/out.txt"
 
 stop_wine "$prefix"
 
