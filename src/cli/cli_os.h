@@ -25,7 +25,8 @@ using FileId = DirectoryId;
 enum class RemoveOutcome { Removed, ScheduledAtRestart };
 
 /// The seam of vorsescan. Paths are narrow text in the system's own form (NativePath) unless
-/// a method says otherwise; errors come back as error_code values naming the system's reason.
+/// a method says otherwise: UTF-8 where ProgramArguments turned the wide calls on, else the code
+/// page; errors come back as error_code values naming the system's reason.
 class CliOs {
 public:
   virtual ~CliOs() = default;
@@ -114,5 +115,15 @@ public:
 
 /// The body for the build's target OS.
 CliOs &PlatformCliOs();
+
+/// The program's arguments after its name, as the scanner takes them. On the NT family they are
+/// read wide and given as UTF-8, and every path from here on reaches the system through its wide
+/// calls (win32::UseWidePaths); elsewhere they are argv's own bytes.
+std::vector<std::string> ProgramArguments(int Argc, char **Argv);
+
+/// Writes \p Text to \p File as the console behind it needs, where it is a console that takes
+/// UTF-8 text only through the wide calls; false, with nothing written, where \p File is no
+/// such console (a file, a pipe, or any stream on POSIX) and takes the bytes as they are.
+bool WriteToConsole(std::FILE *File, std::string_view Text);
 
 } // namespace vorse

@@ -345,4 +345,12 @@ CliOs &PlatformCliOs() {
   return os;
 }
 
+std::vector<std::string> ProgramArguments(int Argc, char **Argv) {
+  return {Argv + (Argc > 0 ? 1 : 0), Argv + Argc};
+}
+
+bool WriteToConsole(std::FILE *, std::string_view) {
+  return false;
+}
+
 } // namespace vorse

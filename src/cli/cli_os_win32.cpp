@@ -1,16 +1,19 @@
 // CliOs for Windows: generic Win32 code only.
 #include "cli/cli_os.h"
 #include "cli/held_folder.h"
+#include "cli/json_writer.h"
 #include "cli/pending_deletes.h"
 #include "scan/narrow_names.h"
 #include "scan/scan_errors.h"
 #include "sysutil/folder_access.h"
 #include "sysutil/os_detect.h"
+#include "sysutil/unicode.h"
 #include "sysutil/win32_support.h"
 
 #include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <array>
@@ -36,6 +39,10 @@ template <typename Query> std::string QueryDirectory(Query query) {
   return buffer;
 }
 
+struct LocalFreer {
+  void operator()(void *Memory) const { ::LocalFree(Memory); }
+};
+
 /// \p Text from the ANSI code page to UTF-8, by way of UTF-16; unchanged when a byte has no
 /// meaning in the code page (the JSON writer then keeps its bytes).
 std::string AnsiToUtf8(const std::string &Text) {
@@ -57,16 +64,10 @@ std::string AnsiToUtf8(const std::string &Text) {
   return converted;
 }
 
-/// The short (8.3) form of \p Path; empty when the system has none to give.
-std::string ShortForm(const std::string &Path) {
-  std::string buffer(MAX_PATH + 1, '\0');
-  DWORD length = ::GetShortPathNameA(Path.c_str(), buffer.data(), MAX_PATH + 1);
-  if (length > MAX_PATH) {
-    buffer.assign(length, '\0');
-    length = ::GetShortPathNameA(Path.c_str(), buffer.data(), length);
-  }
-  buffer.resize(length < buffer.size() ? length : 0);
-  return buffer;
+/// \p Text, which the system gave in its code page, as the process's narrow text: UTF-8 after
+/// win32::UseWidePaths.
+std::string FromCodePage(const std::string &Text) {
+  return win32::WidePaths() ? AnsiToUtf8(Text) : Text;
 }
 
 FileId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
@@ -105,7 +106,7 @@ std::error_code RemoveAtRestart(const std::string &Path, std::error_code Error,
   const std::string real = RealLocation(Path);
   if (!NobodyElseCanRedirect(real, CurrentUserSid(), ReadFolderSecurity))
     return make_error_code(Untrusted::RedirectableByOthers);
-  if (!::MoveFileExA(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+  if (!win32::DeleteFileLater(real, MOVEFILE_DELAY_UNTIL_REBOOT))
     return win32::LastError();
   Outcome = RemoveOutcome::ScheduledAtRestart;
   return {};
@@ -116,9 +117,9 @@ std::error_code RemoveAtRestart(const std::string &Path, std::error_code Error,
 template <typename Filler> std::error_code CreateNewFile(const std::string &Target, Filler Fill) {
   // CREATE_NEW: an entry that appeared since the name was chosen, a link included, is never
   // overwritten or written through.
-  win32::ScopedFileHandle to(::CreateFileA(Target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                           nullptr));
+  win32::ScopedFileHandle to(
+      win32::CreateFileAt(Target, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT));
   if (!to)
     return win32::LastError();
   std::array<char, 64 * 1024> buffer;
@@ -127,7 +128,7 @@ template <typename Filler> std::error_code CreateNewFile(const std::string &Targ
     error = win32::LastError();
   to.reset();
   if (error)
-    ::DeleteFileA(Target.c_str());
+    win32::DeleteFileAt(Target);
   return error;
 }
 
@@ -211,9 +212,9 @@ std::error_code Trust(HANDLE Object) {
 /// be neither renamed nor turned into a reparse point while held. \p Link: open a reparse point
 /// there itself instead of what it leads to.
 HANDLE HoldDirectory(const std::string &Path, bool Link) {
-  return ::CreateFileA(
-      Path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | (Link ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+  return win32::CreateFileAt(
+      Path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | (Link ? FILE_FLAG_OPEN_REPARSE_POINT : 0));
 }
 
 /// The handles a held folder keeps open.
@@ -325,8 +326,8 @@ public:
                               bool &Existed) override {
     // CREATE_NEW: an entry there, a link included, is never written over or through.
     win32::ScopedFileHandle made(
-        ::CreateFileA((path_ + Name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        win32::CreateFileAt(path_ + Name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT));
     const std::error_code error = made ? std::error_code() : win32::LastError();
     Existed = error.value() == ERROR_FILE_EXISTS || error.value() == ERROR_ALREADY_EXISTS;
     if (error)
@@ -345,14 +346,14 @@ class Win32CliOs final : public CliOs {
 public:
   std::string NativePath(const std::string &SearchPath) override { return SearchPath; }
   std::string SearchForm(const std::string &NativePath) override { return NativePath; }
-  std::size_t PathLimit() override { return MAX_PATH - 1; }
+  std::size_t PathLimit() override { return win32::WidePaths() ? 0 : MAX_PATH - 1; }
   std::vector<std::string> DefaultRoots() override {
-    std::vector<std::string> roots{QueryDirectory(
-        [](char *Buffer, UINT Size) { return ::GetSystemDirectoryA(Buffer, Size); })};
+    std::vector<std::string> roots{FromCodePage(QueryDirectory(
+        [](char *Buffer, UINT Size) { return ::GetSystemDirectoryA(Buffer, Size); }))};
     // Only the 64-bit build looks at the 32-bit system directory, as the window does: a 32-bit
     // process sees that directory as its own system directory already.
     if constexpr (sizeof(void *) == 8) {
-      std::string wow64 = QueryDirectory(win32::SystemWow64DirectoryA);
+      std::string wow64 = FromCodePage(QueryDirectory(win32::SystemWow64DirectoryA));
       if (!wow64.empty())
         roots.push_back(std::move(wow64));
     }
@@ -370,6 +371,10 @@ public:
   bool MeansNothingThere(std::error_code Error) override { return vorse::MeansNothingThere(Error); }
   bool MeansNoMoreFiles(std::error_code Error) override { return vorse::MeansNoMoreFiles(Error); }
   bool NarrowCallsRewrite(std::string_view Name) override {
+    // The wide calls open every name as it is listed, but for one that has no UTF-8 form
+    // (win32::Narrow gives '?' there, which no name holds).
+    if (win32::WidePaths())
+      return Name.find('?') != std::string_view::npos;
     return vorse::NarrowCallsRewrite(Name);
   }
   bool MeansNoVersionResource(std::error_code Error) override {
@@ -379,7 +384,7 @@ public:
     return vorse::IdentifyDirectory(SearchPath);
   }
   bool Exists(const std::string &Path) override {
-    return ::GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return win32::GetFileAttributesAt(Path) != INVALID_FILE_ATTRIBUTES;
   }
   std::error_code CreateDirectories(const std::string &Path) override {
     bool made = false;
@@ -401,7 +406,7 @@ public:
       if (!security || !OnlyTrustedMayChange(*security, Administration(CurrentUserSid())))
         return std::error_code(ERROR_ACCESS_DENIED, std::system_category());
     }
-    const DWORD attributes = ::GetFileAttributesA(Path.c_str());
+    const DWORD attributes = win32::GetFileAttributesAt(Path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
       return win32::LastError();
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
@@ -410,9 +415,9 @@ public:
   }
   std::error_code CopyToNewFile(const std::string &Source, const std::string &Target) override {
     // The original is read as the search found it; only the copy's name is never followed.
-    const win32::ScopedFileHandle from(::CreateFileA(
-        Source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const win32::ScopedFileHandle from(win32::CreateFileAt(
+        Source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
     if (!from)
       return win32::LastError();
     if (::GetFileType(from.get()) != FILE_TYPE_DISK)
@@ -457,7 +462,7 @@ public:
     return vorse::OpenAppendFile(Path, File, Length, Created);
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
-    if (::DeleteFileA(Path.c_str())) {
+    if (win32::DeleteFileAt(Path)) {
       Outcome = RemoveOutcome::Removed;
       return {};
     }
@@ -480,20 +485,11 @@ public:
     return RemoveAtRestart(Path, error, Outcome);
   }
   std::string AbsolutePath(const std::string &Path) override {
-    std::string full(MAX_PATH, '\0');
-    DWORD length =
-        ::GetFullPathNameA(Path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length >= full.size()) {
-      full.assign(length, '\0');
-      length = ::GetFullPathNameA(Path.c_str(), length, full.data(), nullptr);
-    }
-    if (length == 0 || length >= full.size())
-      return Path;
-    full.resize(length);
-    return full;
+    std::string full = win32::FullPathName(Path);
+    return full.empty() ? Path : full;
   }
   bool SamePath(const std::string &A, const std::string &B) override {
-    return ::lstrcmpiA(A.c_str(), B.c_str()) == 0;
+    return win32::SameName(A, B);
   }
   std::error_code CancelDeleteAtRestart(const std::string &Path, const std::string &Registered,
                                         bool &Withdrawn) override {
@@ -501,7 +497,7 @@ public:
     // reached and where it really leads, and their short forms (as the 9x family writes them).
     std::vector<std::string> names{Registered, Path, RealLocation(Path)};
     for (std::size_t i = 0, count = names.size(); i < count; ++i)
-      names.push_back(ShortForm(names[i]));
+      names.push_back(win32::ShortPathName(names[i]));
     return WithdrawDeleteAtRestart(PlatformRestartRegistrations(), names, Withdrawn);
   }
   std::error_code OpenQuarantineFolder(const std::string &Path,
@@ -562,7 +558,11 @@ public:
     DWORD size = sizeof name;
     return ::GetComputerNameA(name, &size) ? AnsiToUtf8(std::string(name, size)) : std::string();
   }
-  std::string ToUtf8(const std::string &Text) override { return AnsiToUtf8(Text); }
+  std::string ToUtf8(const std::string &Text) override {
+    // After UseWidePaths only text that the code page wrote (a line of the window's manifest, a
+    // system message) is not UTF-8 already.
+    return win32::WidePaths() && IsValidUtf8(Text) ? Text : AnsiToUtf8(Text);
+  }
 };
 
 } // namespace
@@ -570,6 +570,47 @@ public:
 CliOs &PlatformCliOs() {
   static Win32CliOs os;
   return os;
+}
+
+std::vector<std::string> ProgramArguments(int Argc, char **Argv) {
+  // The 9x family has the wide calls only as stubs that fail: there the code page stays.
+  if (OS_Detect(PlatformSysutilOs()) == kPlatformNT) {
+    int count = 0;
+    const std::unique_ptr<LPWSTR[], LocalFreer> wide(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count));
+    if (wide) {
+      win32::UseWidePaths();
+      std::vector<std::string> args;
+      for (int i = 1; i < count; ++i)
+        args.push_back(win32::Narrow(wide[i]));
+      return args;
+    }
+  }
+  return {Argv + (Argc > 0 ? 1 : 0), Argv + Argc};
+}
+
+bool WriteToConsole(std::FILE *File, std::string_view Text) {
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(File)));
+  DWORD mode = 0;
+  if (!win32::WidePaths() || !::GetConsoleMode(handle, &mode))
+    return false;
+  // Whatever the stream still holds goes first, in its order.
+  std::fflush(File);
+  // A byte that is not UTF-8 (a system message in the code page) shows as U+FFFD.
+  const std::u16string units = Utf8ToUtf16Replacing(Text);
+  for (std::size_t done = 0; done < units.size();) {
+    DWORD wrote = 0;
+    // Older consoles take a few thousand characters a call; a pair of surrogates stays whole.
+    std::size_t chunk = std::min<std::size_t>(units.size() - done, 4096);
+    if (done + chunk < units.size() && units[done + chunk - 1] >= 0xD800 &&
+        units[done + chunk - 1] < 0xDC00)
+      --chunk;
+    if (!::WriteConsoleW(handle, units.data() + done, static_cast<DWORD>(chunk), &wrote, nullptr) ||
+        wrote == 0)
+      break;
+    done += wrote;
+  }
+  return true;
 }
 
 } // namespace vorse

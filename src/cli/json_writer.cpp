@@ -1,40 +1,12 @@
 // JsonWriter: a small writer of one JSON document, indented or on one line, always valid UTF-8.
 #include "cli/json_writer.h"
 
+#include "sysutil/unicode.h"
+
 #include <cstdio>
 
 namespace vorse {
 namespace {
-
-/// The length of the well-formed UTF-8 sequence at the start of \p Bytes, or 0.
-std::size_t SequenceLength(std::string_view Bytes) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(Bytes[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80)
-    return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    low = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
-    high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    low = lead == 0xF0 ? 0x90 : 0x80;
-    high = lead == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (Bytes.size() < length || byte(1) < low || byte(1) > high)
-    return 0;
-  for (std::size_t i = 2; i < length; ++i)
-    if (byte(i) < 0x80 || byte(i) > 0xBF)
-      return 0;
-  return length;
-}
 
 void AppendEscape(std::string &Out, unsigned Unit) {
   char escape[8];
@@ -68,25 +40,11 @@ void AppendAscii(std::string &Out, char c) {
   }
 }
 
-void AppendUtf8(std::string &Out, char32_t Code) {
-  if (Code < 0x800) {
-    Out += static_cast<char>(0xC0 | (Code >> 6));
-  } else if (Code < 0x10000) {
-    Out += static_cast<char>(0xE0 | (Code >> 12));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (Code >> 18));
-    Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-  }
-  Out += static_cast<char>(0x80 | (Code & 0x3F));
-}
-
 } // namespace
 
 bool IsValidUtf8(std::string_view Bytes) {
   while (!Bytes.empty()) {
-    const std::size_t length = SequenceLength(Bytes);
+    const std::size_t length = Utf8SequenceLength(Bytes);
     if (length == 0)
       return false;
     Bytes.remove_prefix(length);
@@ -151,7 +109,7 @@ void JsonWriter::String(std::string_view Utf8) {
   BeforeValue();
   text_ += '"';
   while (!Utf8.empty()) {
-    const std::size_t length = SequenceLength(Utf8);
+    const std::size_t length = Utf8SequenceLength(Utf8);
     if (length == 1)
       AppendAscii(text_, Utf8.front());
     else if (length == 0)

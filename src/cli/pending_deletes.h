@@ -26,7 +26,8 @@ public:
   virtual ~RestartRegistrations() = default;
   /// kPlatformNT, kPlatform9x, or anything else for a system that has neither.
   virtual std::int32_t Family() = 0;
-  /// \p Path (narrow, the system's code page) in 16-bit units, as the registry value holds it.
+  /// \p Path (narrow, as the process takes it: win32::Widen) in 16-bit units, as the registry value
+  /// holds it.
   virtual std::u16string Widen(const std::string &Path) = 0;
   /// The bytes of PendingFileRenameOperations; \p Present is false when there is no such value
   /// of its type.

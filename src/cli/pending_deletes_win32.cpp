@@ -23,16 +23,6 @@ struct KeyCloser {
   }
 };
 
-std::u16string Widen(const std::string &Text) {
-  const int length = static_cast<int>(Text.size());
-  const int units = ::MultiByteToWideChar(CP_ACP, 0, Text.data(), length, nullptr, 0);
-  std::u16string wide(static_cast<std::size_t>(units > 0 ? units : 0), u'\0');
-  if (units > 0)
-    ::MultiByteToWideChar(CP_ACP, 0, Text.data(), length, reinterpret_cast<wchar_t *>(wide.data()),
-                          units);
-  return wide;
-}
-
 /// Opens the Session Manager key with \p Access.
 std::error_code OpenSessionManager(REGSAM Access, KeyCloser &Key) {
   const LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, Access, &Key.key);
@@ -85,7 +75,10 @@ std::string WininitPath() {
 class Win32RestartRegistrations final : public RestartRegistrations {
 public:
   std::int32_t Family() override { return OS_Detect(PlatformSysutilOs()); }
-  std::u16string Widen(const std::string &Path) override { return vorse::Widen(Path); }
+  std::u16string Widen(const std::string &Path) override {
+    const std::wstring wide = win32::Widen(Path);
+    return {wide.begin(), wide.end()};
+  }
   std::error_code ReadPendingOperations(std::string &Bytes, bool &Present) override {
     // Reading the list needs no more than a user has.
     KeyCloser key;

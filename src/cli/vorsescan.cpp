@@ -1,4 +1,5 @@
 // vorsescan: the command-line scanner. Parses nothing itself: see RunVorsescan.
+#include "cli/cli_os.h"
 #include "cli/run_cli.h"
 
 #include <cstdio>
@@ -10,9 +11,10 @@
 
 namespace {
 
-/// Writes straight through to a C stream, as std::cout does while synchronised with stdio.
-/// Kept apart from <iostream>, whose standard streams bring libstdc++'s file streams along,
-/// and with them C runtime calls (_fstat64, _wfopen) that Windows 98 and 2000 lack.
+/// Writes straight through to a C stream, as std::cout does while synchronised with stdio, or
+/// to the console behind it as the console needs (WriteToConsole). Kept apart from <iostream>,
+/// whose standard streams bring libstdc++'s file streams along, and with them C runtime calls
+/// (_fstat64, _wfopen) that Windows 98 and 2000 lack.
 class StdioBuf final : public std::streambuf {
 public:
   explicit StdioBuf(std::FILE *File) : file_(File) {}
@@ -21,11 +23,16 @@ protected:
   int_type overflow(int_type Char) override {
     if (traits_type::eq_int_type(Char, traits_type::eof()))
       return std::fflush(file_) == 0 ? traits_type::not_eof(Char) : traits_type::eof();
-    return std::fputc(traits_type::to_char_type(Char), file_) == EOF ? traits_type::eof() : Char;
+    const char text = traits_type::to_char_type(Char);
+    if (vorse::WriteToConsole(file_, {&text, 1}))
+      return Char;
+    return std::fputc(text, file_) == EOF ? traits_type::eof() : Char;
   }
   std::streamsize xsputn(const char *Text, std::streamsize Count) override {
-    return static_cast<std::streamsize>(
-        std::fwrite(Text, 1, static_cast<std::size_t>(Count), file_));
+    const auto size = static_cast<std::size_t>(Count);
+    if (vorse::WriteToConsole(file_, {Text, size}))
+      return Count;
+    return static_cast<std::streamsize>(std::fwrite(Text, 1, size, file_));
   }
   int sync() override { return std::fflush(file_); }
 
@@ -40,7 +47,7 @@ int main(int argc, char **argv) {
   StdioBuf errBuf(stderr);
   std::ostream out(&outBuf);
   std::ostream err(&errBuf);
-  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::vector<std::string> args = vorse::ProgramArguments(argc, argv);
   int status = vorse::kExitError;
   try {
     status = vorse::RunVorsescan(args, vorse::PlatformScanOs(), vorse::PlatformCliOs(), out, err);

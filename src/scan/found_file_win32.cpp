@@ -86,16 +86,14 @@ private:
 std::error_code HoldFile(const std::string &Path, std::unique_ptr<FoundFile> &Found) {
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-  win32::ScopedFileHandle file(::CreateFileA(Path.c_str(),
-                                             GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, kShare,
-                                             nullptr, OPEN_EXISTING, kFlags, nullptr));
+  win32::ScopedFileHandle file(win32::CreateFileAt(
+      Path, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, kShare, nullptr, OPEN_EXISTING, kFlags));
   // A file that the administrator may read but not delete (a system file of TrustedInstaller),
   // or that another process holds open without sharing its deletion, is still copied; its
   // removal then fails through the handle and falls to the next start.
   if (!file &&
       (::GetLastError() == ERROR_ACCESS_DENIED || ::GetLastError() == ERROR_SHARING_VIOLATION))
-    file.reset(
-        ::CreateFileA(Path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr));
+    file.reset(win32::CreateFileAt(Path, GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!file || !::GetFileInformationByHandle(file.get(), &info))
     return win32::LastError();

@@ -257,8 +257,8 @@ std::optional<std::uint32_t> Descend(WindowedReader &Reader, std::uint64_t Root,
 class FileSource : public ByteSource {
 public:
   explicit FileSource(const std::string &Path)
-      : file_(::CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+      : file_(win32::CreateFileAt(Path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL)) {
     DWORD high = 0;
     const DWORD low = file_ ? ::GetFileSize(file_.get(), &high) : INVALID_FILE_SIZE;
     if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
@@ -359,7 +359,13 @@ std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path) 
   FileSource source(Path);
   if (!source.IsOpen())
     return std::nullopt;
-  return LocateVersionBlock(source);
+  // A read that failed leaves its reason; a file read to no block says so as the system's
+  // version query does.
+  ::SetLastError(NO_ERROR);
+  std::optional<std::vector<std::byte>> block = LocateVersionBlock(source);
+  if (!block && ::GetLastError() == NO_ERROR)
+    ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return block;
 }
 
 #else

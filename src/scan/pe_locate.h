@@ -45,7 +45,8 @@ inline constexpr std::uint32_t kMaxVersionBlockSize = 0x10000;
 std::optional<std::vector<std::byte>> LocateVersionBlock(ByteSource &File);
 
 /// LocateVersionBlock on the file at \p Path, reading only the bytes it needs. Nothing when the
-/// file cannot be opened (on POSIX, errno then says why) or holds no version block.
+/// file cannot be opened or read (errno, or on Windows the last error, then says why) or holds
+/// no version block (on Windows ERROR_RESOURCE_TYPE_NOT_FOUND).
 /// On POSIX \p Path may be longer than the system's path limit.
 std::optional<std::vector<std::byte>> ReadVersionBlock(const std::string &Path);
 

@@ -15,18 +15,14 @@ inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 /// What GetFileAttributesA returns when an entry cannot be examined: all bits set.
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 
-/// The size of the record's name field: Windows' own 260 characters. On POSIX a name of up to
-/// 255 bytes may take three bytes for each of its own once written as the search writes it
-/// (scan_os_posix.cpp), and the field has room for that.
-#ifdef _WIN32
-inline constexpr std::size_t kFindNameSize = 260;
-#else
+/// The size of the record's name field: room for a name of up to 255 units at three bytes each,
+/// which a Windows name in UTF-8 (vorsescan.exe's wide calls) or a POSIX name written as the
+/// search writes it (scan_os_posix.cpp) may take.
 inline constexpr std::size_t kFindNameSize = 3 * 255 + 1;
-#endif
 
-/// The narrow WIN32_FIND_DATAA record, as far as the search reads it: the fixed name field,
-/// cut at its first NUL by StripNulls. dwFileAttributes is the type the enumeration reported,
-/// or kInvalidFileAttributes where it reported none.
+/// The WIN32_FIND_DATA record, as far as the search reads it, its name narrow: the fixed name
+/// field, cut at its first NUL by StripNulls. dwFileAttributes is the type the enumeration
+/// reported, or kInvalidFileAttributes where it reported none.
 struct FindData {
   std::uint32_t dwFileAttributes = 0;
   char cFileName[kFindNameSize] = {};

@@ -42,26 +42,21 @@ template <typename Query> std::string Directory(Query Ask) {
 /// The path Windows reports for the file open as \p File, in its DOS form; empty when the call
 /// is missing (before Vista) or fails.
 std::string FinalPathOf(HANDLE File) {
-  using GetFinalPath = DWORD(WINAPI *)(HANDLE, LPSTR, DWORD, DWORD);
+  using GetFinalPath = DWORD(WINAPI *)(HANDLE, LPWSTR, DWORD, DWORD);
   static const auto getFinalPath =
-      win32::Kernel32Function<GetFinalPath>("GetFinalPathNameByHandleA");
+      win32::Kernel32Function<GetFinalPath>("GetFinalPathNameByHandleW");
   if (getFinalPath == nullptr)
     return {};
-  std::string buffer(MAX_PATH, '\0');
+  std::wstring buffer(MAX_PATH, L'\0');
   DWORD length = getFinalPath(File, buffer.data(), MAX_PATH, FILE_NAME_NORMALIZED);
   if (length >= MAX_PATH) {
-    buffer.assign(length, '\0');
+    buffer.assign(length, L'\0');
     length = getFinalPath(File, buffer.data(), length, FILE_NAME_NORMALIZED);
   }
   if (length == 0 || length >= buffer.size())
     return {};
   buffer.resize(length);
-  // "\\?\C:\dir" and "\\?\UNC\server\share" are the forms the call gives.
-  if (buffer.starts_with("\\\\?\\UNC\\"))
-    return "\\\\" + buffer.substr(8);
-  if (buffer.starts_with("\\\\?\\"))
-    return buffer.substr(4);
-  return buffer;
+  return win32::WithoutExtendedPrefix(win32::Narrow(buffer));
 }
 
 /// Where a 32-bit program on 64-bit Windows reaches \p Path, without asking the file: a path
@@ -89,8 +84,8 @@ std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) {
   // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFile open a directory at all; no access
   // right is asked for, so an unreadable directory still tells who it is.
   const win32::ScopedFileHandle handle(
-      ::CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      win32::CreateFileAt(Path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!handle || !::GetFileInformationByHandle(handle.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
@@ -102,8 +97,8 @@ std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) {
 std::string RealLocation(const std::string &Path) {
   // No access right asked for: a file that another program holds without sharing opens too.
   const win32::ScopedFileHandle handle(
-      ::CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      win32::CreateFileAt(Path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
   std::string real = handle ? FinalPathOf(handle.get()) : std::string();
   if (real.empty())
     real = RedirectedLocation(Path);

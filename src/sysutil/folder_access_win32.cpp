@@ -9,6 +9,7 @@
 #include <sddl.h>
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
 namespace vorse {
@@ -75,9 +76,9 @@ std::optional<FolderSecurity> ReadFolderSecurity(const std::string &Path) {
     const NoRedirection noRedirection;
     // The entry itself, a link or junction included, so that its attributes and its security
     // are those of the one object.
-    folder.reset(::CreateFileA(
-        Path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    folder.reset(win32::CreateFileAt(
+        Path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
   }
   BY_HANDLE_FILE_INFORMATION info{};
   if (!folder || !::GetFileInformationByHandle(folder.get(), &info))
@@ -145,7 +146,7 @@ int CreatePrivateDirectory(const std::string &Path) {
       !setControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
     return 0;
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
-  return ::CreateDirectoryA(Path.c_str(), &attributes);
+  return win32::CreateDirectoryAt(Path, &attributes);
 }
 
 int MoveIntoFolder(void *File, void *Folder, const std::string &Name) {
@@ -157,21 +158,21 @@ int MoveIntoFolder(void *File, void *Folder, const std::string &Name) {
     WCHAR FileName[1];
   };
   constexpr int kFileRenameInformation = 10;
-  const int length =
-      ::MultiByteToWideChar(CP_ACP, 0, Name.data(), static_cast<int>(Name.size()), nullptr, 0);
-  if (Name.empty() || length <= 0) {
+  const std::wstring name = win32::Widen(Name);
+  const auto length = static_cast<ULONG>(name.size());
+  if (length == 0) {
     ::SetLastError(ERROR_INVALID_NAME);
     return 0;
   }
   const std::size_t size =
-      offsetof(RenameInformation, FileName) + static_cast<std::size_t>(length) * sizeof(WCHAR);
+      offsetof(RenameInformation, FileName) + std::size_t{length} * sizeof(WCHAR);
   const auto buffer = std::make_unique<ULONG_PTR[]>(size / sizeof(ULONG_PTR) + 1);
   auto *info = reinterpret_cast<RenameInformation *>(buffer.get());
   info->ReplaceIfExists = FALSE;
   info->RootDirectory = Folder;
-  info->FileNameLength = static_cast<ULONG>(length) * sizeof(WCHAR);
-  ::MultiByteToWideChar(CP_ACP, 0, Name.data(), static_cast<int>(Name.size()), info->FileName,
-                        length);
+  info->FileNameLength = length * sizeof(WCHAR);
+  std::memcpy(reinterpret_cast<char *>(buffer.get()) + offsetof(RenameInformation, FileName),
+              name.data(), name.size() * sizeof(WCHAR));
   if (const std::error_code error =
           win32::SetInformation(File, info, static_cast<ULONG>(size), kFileRenameInformation)) {
     ::SetLastError(static_cast<DWORD>(error.value()));

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace vorse::win32 {
@@ -106,6 +107,46 @@ inline std::error_code LastError() {
   return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
 }
 
+/// Makes paths and names reach the system through its wide calls from here on: the narrow
+/// text they are given in is then UTF-8, and each path is given in its extended-length form
+/// ("\\?\C:\..."), so that no name is rewritten and no length limit of 260 applies. For
+/// vorsescan.exe on the NT family; the window, and every program on the 9x family (which has the
+/// wide calls only as failing stubs), keep the narrow calls and the code page.
+void UseWidePaths(bool On = true);
+/// True while UseWidePaths is on.
+bool WidePaths();
+/// \p Text, narrow as this process takes it (UTF-8 after UseWidePaths, else the code page), in
+/// UTF-16; empty when it does not convert. After UseWidePaths, text that is not UTF-8 is taken
+/// in the code page, as the window writes its manifest.
+std::wstring Widen(std::string_view Text);
+/// UTF-16 \p Units as narrow text of this process, as Widen takes it.
+std::string Narrow(std::wstring_view Units);
+/// \p Path as the wide calls take it: Widen, then the extended-length form; empty when
+/// \p Path cannot be given to them.
+std::wstring WidePath(const std::string &Path);
+
+// The calls that take a path, each as its narrow form or, after UseWidePaths, its wide form on
+// WidePath; the same arguments and results otherwise.
+HANDLE CreateFileAt(const std::string &Path, DWORD Access, DWORD Share,
+                    SECURITY_ATTRIBUTES *Security, DWORD Disposition, DWORD Flags);
+DWORD GetFileAttributesAt(const std::string &Path);
+BOOL DeleteFileAt(const std::string &Path);
+BOOL CreateDirectoryAt(const std::string &Path, SECURITY_ATTRIBUTES *Security);
+/// MoveFileEx with no target: a deletion (with MOVEFILE_DELAY_UNTIL_REBOOT, at the next start).
+BOOL DeleteFileLater(const std::string &Path, DWORD Flags);
+/// FindFirstFile on \p Pattern: the first entry's attributes and name.
+HANDLE FindFirstFileAt(const std::string &Pattern, DWORD &Attributes, std::string &Name);
+BOOL FindNextFileAt(HANDLE Search, DWORD &Attributes, std::string &Name);
+/// GetFullPathName: \p Path made full, in the form it was given in; empty when that fails.
+std::string FullPathName(const std::string &Path);
+/// GetShortPathName: the short (8.3) form of \p Path; empty when the system has none to give.
+std::string ShortPathName(const std::string &Path);
+/// \p Path without the extended-length prefix the wide calls give back ("\\?\C:\dir",
+/// "\\?\UNC\server\share"): its ordinary form.
+std::string WithoutExtendedPrefix(const std::string &Path);
+/// True when \p A and \p B are the same text as the system compares names (case ignored).
+bool SameName(const std::string &A, const std::string &B);
+
 /// Opens \p Path with \p Access and \p Disposition, but only a regular disk file, and never
 /// through a reparse point at \p Path itself (a symbolic link or a junction standing there).
 /// The 9x family has no reparse points and refuses both that flag and sharing for deletion,
@@ -115,7 +156,7 @@ inline std::error_code OpenRegular(const std::string &Path, DWORD Access, DWORD 
   const bool nt = (::GetVersion() & 0x80000000u) == 0;
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (nt ? FILE_SHARE_DELETE : 0);
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (nt ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-  File.reset(::CreateFileA(Path.c_str(), Access, share, nullptr, Disposition, flags, nullptr));
+  File.reset(CreateFileAt(Path, Access, share, nullptr, Disposition, flags));
   if (!File || !::GetFileInformationByHandle(File.get(), &Info))
     return LastError();
   constexpr DWORD kNotRegular = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;

@@ -2,8 +2,8 @@
 # Runs vorsescan.exe of one Windows build under Wine on trees planted with the sample
 # programs: the plain listing, JSON, quarantine with removal, a link at the copy's name, the
 # system directory as default root, a missing root, a loop of links, names beyond the code page
-# and paths past 260 characters, and a restore on the 9x family. Usage: wine-cli-test.sh BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as
-# scripts/wine-tests.sh sets it).
+# and paths past 260 characters, and a restore on the 9x family. Usage: wine-cli-test.sh
+# BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as scripts/wine-tests.sh sets it).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -101,10 +101,12 @@ cp "$samples/kern32.exe" "$uni/ядро.exe"
 cp "$samples/wowex32_mixed.exe" "$long/wowex32_mixed.exe"
 wide_name="$(win "$uni")\\ядро.exe"
 long_name="$(win "$long")\\wowex32_mixed.exe"
-json_path() { printf '"path": "%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g')"; }
-# Valid UTF-8 that names both files exactly as JSON writes paths.
-names_both() { iconv -f UTF-8 -t UTF-8 "$1" -o /dev/null && grep -qF "$(json_path "$wide_name")" "$1" &&
-  grep -qF "$(json_path "$long_name")" "$1"; }
+json_path() { printf '"path":"%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g')"; }
+# Valid UTF-8 that names both files exactly as JSON writes paths, indented or one event a line.
+names_both() {
+  iconv -f UTF-8 -t UTF-8 "$1" -o /dev/null && sed 's/"path": /"path":/' "$1" >"$1.flat" &&
+    grep -qF "$(json_path "$wide_name")" "$1.flat" && grep -qF "$(json_path "$long_name")" "$1.flat"
+}
 # Both samples at $1 and $2, byte for byte.
 both_kept() { cmp -s "$samples/kern32.exe" "$1" && cmp -s "$samples/wowex32_mixed.exe" "$2"; }
 manifest_names_both() { grep -qF "$(printf '\t%s\tядро.exe\t' "$wide_name")" "$1" &&
