@@ -8,7 +8,6 @@
 #include "sysutil/os_detect.h"
 #include "sysutil/win32_support.h"
 
-#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -131,80 +130,19 @@ template <typename Filler> std::error_code CreateNewFile(const std::string &Targ
   return error;
 }
 
-/// A well-known SID of the NT authority: SYSTEM, or (with \p Alias) a builtin group.
-class AuthoritySid {
-public:
-  explicit AuthoritySid(DWORD Rid, DWORD Alias = 0) {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    ::AllocateAndInitializeSid(&nt, Alias != 0 ? 2 : 1, Rid, Alias, 0, 0, 0, 0, 0, 0, &sid_);
-  }
-  AuthoritySid(const AuthoritySid &) = delete;
-  AuthoritySid &operator=(const AuthoritySid &) = delete;
-  ~AuthoritySid() {
-    if (sid_ != nullptr)
-      ::FreeSid(sid_);
-  }
-  bool Is(PSID Other) const { return sid_ != nullptr && ::EqualSid(sid_, Other); }
-
-private:
-  PSID sid_ = nullptr;
-};
-
-/// True for Administrators, SYSTEM and the user this process runs as.
-bool IsTrustedSid(PSID Sid) {
-  static const AuthoritySid administrators(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
-  static const AuthoritySid system(SECURITY_LOCAL_SYSTEM_RID);
-  static const std::vector<BYTE> user = [] {
-    std::vector<BYTE> info;
-    HANDLE token = nullptr;
-    DWORD size = 0;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-      info.resize(size);
-      if (size == 0 || !::GetTokenInformation(token, TokenUser, info.data(), size, &size))
-        info.clear();
-      ::CloseHandle(token);
-    }
-    return info;
-  }();
-  return administrators.Is(Sid) || system.Is(Sid) ||
-         (!user.empty() &&
-          ::EqualSid(reinterpret_cast<const TOKEN_USER *>(user.data())->User.Sid, Sid));
-}
-
 /// Owned by Administrators, SYSTEM or this user, and nobody else allowed to change it (add,
-/// write, delete or rename entries, or change its permissions or owner).
+/// write, delete or rename entries, or change its permissions or owner). A reparse point is
+/// judged as the rest: by who made it and who may change it.
 std::error_code Trust(HANDLE Object) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD status = ::GetSecurityInfo(Object, SE_FILE_OBJECT,
-                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                         &owner, nullptr, &dacl, nullptr, &descriptor);
-  if (status != ERROR_SUCCESS)
-    return {static_cast<int>(status), std::system_category()};
-  constexpr ACCESS_MASK kChange = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE |
-                                  WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-  std::error_code error;
-  if (owner == nullptr || !IsTrustedSid(owner))
-    error = Untrusted::OwnedByAnother;
-  else if (dacl == nullptr)
-    error = Untrusted::WritableByOthers; // no DACL: everyone may do anything
-  for (DWORD i = 0; !error && i < dacl->AceCount; ++i) {
-    void *ace = nullptr;
-    if (!::GetAce(dacl, i, &ace))
-      return win32::LastError();
-    const auto *header = static_cast<const ACE_HEADER *>(ace);
-    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE)
-      continue;
-    // Only the plain allowing kind is read; any other that allows is not understood here.
-    const auto *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-        ((allowed->Mask & kChange) != 0 && !IsTrustedSid(const_cast<DWORD *>(&allowed->SidStart))))
-      error = Untrusted::WritableByOthers;
-  }
-  ::LocalFree(descriptor);
-  return error;
+  static const std::vector<std::string> trusted = Administration(CurrentUserSid());
+  FolderSecurity security;
+  if (const std::error_code error = ReadSecurity(Object, security))
+    return error;
+  if (std::find(trusted.begin(), trusted.end(), security.Owner) == trusted.end())
+    return Untrusted::OwnedByAnother;
+  if (!OnlyTrustedMayChange(security, trusted))
+    return Untrusted::WritableByOthers;
+  return {};
 }
 
 /// Opens the directory \p Path to hold it: not shared for deletion or writing, so that it can

@@ -65,6 +65,14 @@ check "originals removed" test ! -e "$work/tree/kern32.exe" -a ! -e "$work/tree/
 check "copies kept byte for byte" cmp -s "$samples/kern32.exe" "$work/q/kern32.exe"
 check "manifest: a header and one line per file" test "$(wc -l <"$work/q/manifest.tsv")" -eq 3
 
+# A quarantine folder that every user may change says nothing about what to put back where.
+cp -r "$work/q" "$work/qshared"
+chmod 0777 "$work/qshared"
+scan --restore "$(win "$work/qshared")"
+check "a restore from a folder others may change is refused" \
+  test "$status" -eq 2 -a ! -e "$work/tree/kern32.exe"
+check "...and says why" grep -q 'other users may change it' "$work/err"
+
 # A link planted by the tree at the copy's name, back at the original: Wine shows it as the
 # file it leads to, so only the file identity tells that it is the original itself.
 mkdir -p "$work/linked/q"
