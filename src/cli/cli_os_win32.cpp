@@ -68,11 +68,6 @@ std::string ShortForm(const std::string &Path) {
   return buffer;
 }
 
-FileId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
-  return FileId{Info.dwVolumeSerialNumber,
-                (static_cast<std::uint64_t>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow};
-}
-
 /// Writes all of \p Data to \p File; false on a failed write.
 bool WriteAll(HANDLE File, const char *Data, DWORD Size) {
   while (Size > 0) {
@@ -388,7 +383,7 @@ public:
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(File)));
     if (!::GetFileInformationByHandle(handle, &info))
       return std::nullopt;
-    return IdOf(info);
+    return win32::IdOf(info);
   }
   std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
                                  std::uint64_t &Length, bool &Created) override {
@@ -413,7 +408,7 @@ public:
     BY_HANDLE_FILE_INFORMATION info{};
     if (IsInUse(error) &&
         (win32::OpenRegular(Path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, handle, info) ||
-         IdOf(info) != File.Id()))
+         win32::IdOf(info) != File.Id()))
       return FoundFileReplaced();
     return RemoveAtRestart(Path, error, Outcome);
   }
