@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs vorsescan.exe of one Windows build under Wine on trees planted with the sample
-# programs: the plain listing, JSON, quarantine with removal, a link at the copy's name, the
-# system directory as default root, a missing root, a loop of links, and a restore on the 9x
+# programs: the plain listing, JSON, quarantine with removal, a restore from a folder others
+# may change, a link at the copy's name, the system directory as default root, a missing root,
+# a loop of links, files in use below a shared and a private folder, and a restore on the 9x
 # family. Usage: wine-cli-test.sh BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as
 # scripts/wine-tests.sh sets it).
 set -euo pipefail
@@ -98,6 +99,36 @@ timeout $((120 * ${VORSE_WAIT_FACTOR:-1})) bash -c 'source scripts/wine-env.sh; 
   "$prefix" "$exe" "$(win "$work/loop")" "$work" || status=$?
 check "a loop of links ends the scan with the find listed once" \
   test "$status" -eq 1 -a "$(tr -d '\r' <"$work/out" | wc -l)" -eq 1
+
+# A file in use is registered for deletion at the next start only where nobody else could
+# redirect its path meanwhile: not below a folder every user may change (Wine keeps an access
+# list as the Unix mode), but below a private one. Each file is held as a running program's
+# image is, readable but not deletable.
+pending() {
+  wine_in "$prefix" wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+    /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep -c "$1" || true
+}
+for folder in VorseShared VorsePrivate; do
+  mkdir -p "$prefix/drive_c/$folder"
+  cp "$samples/kern32.exe" "$prefix/drive_c/$folder/"
+  wine_in "$prefix" wine "$build/tests/e2e/vorse_window_driver.exe" use-file \
+    "C:\\$folder\\kern32.exe" 120 >"$work/$folder.held" &
+  for _ in $(seq $((300 * ${VORSE_WAIT_FACTOR:-1}))); do
+    grep -q held "$work/$folder.held" && break
+    sleep 0.1
+  done
+done
+chmod 0777 "$prefix/drive_c/VorseShared"
+chmod 0755 "$prefix/drive_c/VorsePrivate"
+scan --quarantine "$(win "$work/qheld")" --remove 'C:\VorseShared'
+check "in use below a folder others may change: not registered, status 2" \
+  test "$status" -eq 2 -a "$(pending VorseShared)" -eq 0 -a -e "$prefix/drive_c/VorseShared/kern32.exe"
+check "...its copy kept" cmp -s "$samples/kern32.exe" "$work/qheld/kern32.exe"
+check "...and it says why" grep -q 'other users may change a folder on its path' "$work/err"
+scan --quarantine "$(win "$work/qheld")" --remove 'C:\VorsePrivate'
+check "in use below a private folder: registered for deletion at the next start" \
+  test "$status" -eq 1 -a "$(pending 'C:.VorsePrivate.kern32\.exe')" -eq 1
+check "...and says so" grep -q 'deleted at the next restart' "$work/err"
 
 stop_wine "$prefix"
 
