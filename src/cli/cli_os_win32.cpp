@@ -85,10 +85,10 @@ bool IsInUse(std::error_code Error) {
   return Error.value() == ERROR_SHARING_VIOLATION || Error.value() == ERROR_ACCESS_DENIED;
 }
 
-/// Registers \p Path for deletion at the next start where \p Error, the reason its deletion
-/// failed, may mean it is in use; else returns \p Error.
-std::error_code RemoveAtRestart(const std::string &Path, std::error_code Error,
-                                RemoveOutcome &Outcome) {
+/// The path to register for the deletion of \p Path at the next start, into \p Registered,
+/// where \p Error, the reason its deletion failed, may mean it is in use; else \p Error.
+std::error_code RestartPath(const std::string &Path, std::error_code Error,
+                            std::string &Registered) {
   // A running program or a loaded library cannot be deleted while in use; Windows deletes
   // it at the next start instead, before anything can load it again.
   if (!IsInUse(Error))
@@ -96,12 +96,10 @@ std::error_code RemoveAtRestart(const std::string &Path, std::error_code Error,
   // Registered by its real location: start-up deletes the path as written, where a 32-bit
   // program's view of the system directory does not apply. Start-up deletes with every right,
   // so only a path that nobody but administrators could lead elsewhere meanwhile is registered.
-  const std::string real = RealLocation(Path);
+  std::string real = RealLocation(Path);
   if (!NobodyElseCanRedirect(real, CurrentUserSid(), ReadFolderSecurity))
     return make_error_code(Untrusted::RedirectableByOthers);
-  if (!::MoveFileExA(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-    return win32::LastError();
-  Outcome = RemoveOutcome::ScheduledAtRestart;
+  Registered = std::move(real);
   return {};
 }
 
@@ -394,15 +392,19 @@ public:
       Outcome = RemoveOutcome::Removed;
       return {};
     }
-    return RemoveAtRestart(Path, win32::LastError(), Outcome);
+    std::string registered;
+    if (const std::error_code error = RestartPath(Path, win32::LastError(), registered))
+      return error;
+    if (const std::error_code error = DeleteAtRestart(registered))
+      return error;
+    Outcome = RemoveOutcome::ScheduledAtRestart;
+    return {};
   }
   std::error_code RemoveFound(FoundFile &File, const std::string &Path,
-                              RemoveOutcome &Outcome) override {
+                              std::string &Registered) override {
     const std::error_code error = File.Remove();
-    if (!error) {
-      Outcome = RemoveOutcome::Removed;
+    if (!error)
       return {};
-    }
     // The registration names a path: only while it still leads to the file held.
     win32::ScopedFileHandle handle;
     BY_HANDLE_FILE_INFORMATION info{};
@@ -410,7 +412,12 @@ public:
         (win32::OpenRegular(Path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, handle, info) ||
          win32::IdOf(info) != File.Id()))
       return FoundFileReplaced();
-    return RemoveAtRestart(Path, error, Outcome);
+    return RestartPath(Path, error, Registered);
+  }
+  std::error_code DeleteAtRestart(const std::string &Registered) override {
+    return ::MoveFileExA(Registered.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
+               ? std::error_code()
+               : win32::LastError();
   }
   std::string AbsolutePath(const std::string &Path) override {
     std::string full(MAX_PATH, '\0');

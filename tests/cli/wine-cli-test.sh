@@ -129,6 +129,8 @@ scan --quarantine "$(win "$work/qheld")" --remove 'C:\VorsePrivate'
 check "in use below a private folder: registered for deletion at the next start" \
   test "$status" -eq 1 -a "$(pending 'C:.VorsePrivate.kern32\.exe')" -eq 1
 check "...and says so" grep -q 'deleted at the next restart' "$work/err"
+check "...its copy recorded again with the path registered" \
+  grep -q "$(printf '\tC:.VorsePrivate.kern32\\.exe\tquarantined$')" "$work/qheld/manifest.tsv"
 
 stop_wine "$prefix"
 
