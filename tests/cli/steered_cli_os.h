@@ -53,7 +53,7 @@ public:
   /// The longest path the calls take, as Windows has one; the platform's own when unset.
   std::optional<std::size_t> pathLimit;
   std::vector<std::string> removed;
-  /// The paths DeleteAtRestart registered.
+  /// The paths DeleteAtRestart was given (registered only where removeAs is unset).
   std::vector<std::string> registered;
   /// Runs before each manifest append: the last step before an original is removed.
   std::function<void()> beforeAppend;
@@ -117,7 +117,7 @@ public:
   }
   std::error_code DeleteAtRestart(const std::string &Registered) override {
     registered.push_back(Registered);
-    return {};
+    return removeAs ? std::error_code() : real_.DeleteAtRestart(Registered);
   }
   std::string AbsolutePath(const std::string &Path) override { return real_.AbsolutePath(Path); }
   bool SamePath(const std::string &A, const std::string &B) override {
