@@ -79,10 +79,14 @@ public:
   /// registered for deletion at the next start instead (\p Outcome says which).
   virtual std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) = 0;
   /// Removes the file the scan found at \p Path and holds as \p File, through what it holds
-  /// (FoundFile::Remove). On Windows a file in use is registered for deletion at the next start
-  /// instead, while \p Path still leads to that very file.
+  /// (FoundFile::Remove). On Windows a file in use cannot go at once: while \p Path still leads
+  /// to that very file and nobody else could redirect it, \p Registered is then the path to
+  /// register for its deletion at the next start (DeleteAtRestart), left to the caller so that
+  /// it is recorded first. \p Registered stays empty when the file is gone.
   virtual std::error_code RemoveFound(FoundFile &File, const std::string &Path,
-                                      RemoveOutcome &Outcome) = 0;
+                                      std::string &Registered) = 0;
+  /// Registers \p Registered, as RemoveFound gave it, for deletion at the next start of Windows.
+  virtual std::error_code DeleteAtRestart(const std::string &Registered) = 0;
   /// \p Path made absolute against the working directory, without resolving links.
   virtual std::string AbsolutePath(const std::string &Path) = 0;
   /// True when \p A and \p B name the same path as this system compares names (case ignored

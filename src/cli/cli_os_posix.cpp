@@ -202,12 +202,11 @@ public:
                                  std::uint64_t &Length, bool &Created) override {
     return vorse::OpenAppendFile(Path, File, Length, Created);
   }
-  std::error_code RemoveFound(FoundFile &File, const std::string &,
-                              RemoveOutcome &Outcome) override {
-    if (const std::error_code error = File.Remove())
-      return error;
-    Outcome = RemoveOutcome::Removed;
-    return {};
+  std::error_code RemoveFound(FoundFile &File, const std::string &, std::string &) override {
+    return File.Remove();
+  }
+  std::error_code DeleteAtRestart(const std::string &) override {
+    return std::make_error_code(std::errc::function_not_supported);
   }
   std::error_code RemoveFile(const std::string &Path, RemoveOutcome &Outcome) override {
     const PathAt at(Path);

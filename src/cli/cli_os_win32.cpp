@@ -10,7 +10,6 @@
 #include "sysutil/unicode.h"
 #include "sysutil/win32_support.h"
 
-#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
@@ -70,11 +69,6 @@ std::string FromCodePage(const std::string &Text) {
   return win32::WidePaths() ? AnsiToUtf8(Text) : Text;
 }
 
-FileId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
-  return FileId{Info.dwVolumeSerialNumber,
-                (static_cast<std::uint64_t>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow};
-}
-
 /// Writes all of \p Data to \p File; false on a failed write.
 bool WriteAll(HANDLE File, const char *Data, DWORD Size) {
   while (Size > 0) {
@@ -92,10 +86,10 @@ bool IsInUse(std::error_code Error) {
   return Error.value() == ERROR_SHARING_VIOLATION || Error.value() == ERROR_ACCESS_DENIED;
 }
 
-/// Registers \p Path for deletion at the next start where \p Error, the reason its deletion
-/// failed, may mean it is in use; else returns \p Error.
-std::error_code RemoveAtRestart(const std::string &Path, std::error_code Error,
-                                RemoveOutcome &Outcome) {
+/// The path to register for the deletion of \p Path at the next start, into \p Registered,
+/// where \p Error, the reason its deletion failed, may mean it is in use; else \p Error.
+std::error_code RestartPath(const std::string &Path, std::error_code Error,
+                            std::string &Registered) {
   // A running program or a loaded library cannot be deleted while in use; Windows deletes
   // it at the next start instead, before anything can load it again.
   if (!IsInUse(Error))
@@ -103,12 +97,10 @@ std::error_code RemoveAtRestart(const std::string &Path, std::error_code Error,
   // Registered by its real location: start-up deletes the path as written, where a 32-bit
   // program's view of the system directory does not apply. Start-up deletes with every right,
   // so only a path that nobody but administrators could lead elsewhere meanwhile is registered.
-  const std::string real = RealLocation(Path);
+  std::string real = RealLocation(Path);
   if (!NobodyElseCanRedirect(real, CurrentUserSid(), ReadFolderSecurity))
     return make_error_code(Untrusted::RedirectableByOthers);
-  if (!win32::DeleteFileLater(real, MOVEFILE_DELAY_UNTIL_REBOOT))
-    return win32::LastError();
-  Outcome = RemoveOutcome::ScheduledAtRestart;
+  Registered = std::move(real);
   return {};
 }
 
@@ -132,80 +124,19 @@ template <typename Filler> std::error_code CreateNewFile(const std::string &Targ
   return error;
 }
 
-/// A well-known SID of the NT authority: SYSTEM, or (with \p Alias) a builtin group.
-class AuthoritySid {
-public:
-  explicit AuthoritySid(DWORD Rid, DWORD Alias = 0) {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    ::AllocateAndInitializeSid(&nt, Alias != 0 ? 2 : 1, Rid, Alias, 0, 0, 0, 0, 0, 0, &sid_);
-  }
-  AuthoritySid(const AuthoritySid &) = delete;
-  AuthoritySid &operator=(const AuthoritySid &) = delete;
-  ~AuthoritySid() {
-    if (sid_ != nullptr)
-      ::FreeSid(sid_);
-  }
-  bool Is(PSID Other) const { return sid_ != nullptr && ::EqualSid(sid_, Other); }
-
-private:
-  PSID sid_ = nullptr;
-};
-
-/// True for Administrators, SYSTEM and the user this process runs as.
-bool IsTrustedSid(PSID Sid) {
-  static const AuthoritySid administrators(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
-  static const AuthoritySid system(SECURITY_LOCAL_SYSTEM_RID);
-  static const std::vector<BYTE> user = [] {
-    std::vector<BYTE> info;
-    HANDLE token = nullptr;
-    DWORD size = 0;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-      info.resize(size);
-      if (size == 0 || !::GetTokenInformation(token, TokenUser, info.data(), size, &size))
-        info.clear();
-      ::CloseHandle(token);
-    }
-    return info;
-  }();
-  return administrators.Is(Sid) || system.Is(Sid) ||
-         (!user.empty() &&
-          ::EqualSid(reinterpret_cast<const TOKEN_USER *>(user.data())->User.Sid, Sid));
-}
-
 /// Owned by Administrators, SYSTEM or this user, and nobody else allowed to change it (add,
-/// write, delete or rename entries, or change its permissions or owner).
+/// write, delete or rename entries, or change its permissions or owner). A reparse point is
+/// judged as the rest: by who made it and who may change it.
 std::error_code Trust(HANDLE Object) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD status = ::GetSecurityInfo(Object, SE_FILE_OBJECT,
-                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                         &owner, nullptr, &dacl, nullptr, &descriptor);
-  if (status != ERROR_SUCCESS)
-    return {static_cast<int>(status), std::system_category()};
-  constexpr ACCESS_MASK kChange = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE |
-                                  WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-  std::error_code error;
-  if (owner == nullptr || !IsTrustedSid(owner))
-    error = Untrusted::OwnedByAnother;
-  else if (dacl == nullptr)
-    error = Untrusted::WritableByOthers; // no DACL: everyone may do anything
-  for (DWORD i = 0; !error && i < dacl->AceCount; ++i) {
-    void *ace = nullptr;
-    if (!::GetAce(dacl, i, &ace))
-      return win32::LastError();
-    const auto *header = static_cast<const ACE_HEADER *>(ace);
-    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE)
-      continue;
-    // Only the plain allowing kind is read; any other that allows is not understood here.
-    const auto *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-        ((allowed->Mask & kChange) != 0 && !IsTrustedSid(const_cast<DWORD *>(&allowed->SidStart))))
-      error = Untrusted::WritableByOthers;
-  }
-  ::LocalFree(descriptor);
-  return error;
+  static const std::vector<std::string> trusted = Administration(CurrentUserSid());
+  FolderSecurity security;
+  if (const std::error_code error = ReadSecurity(Object, security))
+    return error;
+  if (std::find(trusted.begin(), trusted.end(), security.Owner) == trusted.end())
+    return Untrusted::OwnedByAnother;
+  if (!OnlyTrustedMayChange(security, trusted))
+    return Untrusted::WritableByOthers;
+  return {};
 }
 
 /// Opens the directory \p Path to hold it: not shared for deletion or writing, so that it can
@@ -455,7 +386,7 @@ public:
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(File)));
     if (!::GetFileInformationByHandle(handle, &info))
       return std::nullopt;
-    return IdOf(info);
+    return win32::IdOf(info);
   }
   std::error_code OpenAppendFile(const std::string &Path, std::unique_ptr<AppendFile> &File,
                                  std::uint64_t &Length, bool &Created) override {
@@ -466,23 +397,31 @@ public:
       Outcome = RemoveOutcome::Removed;
       return {};
     }
-    return RemoveAtRestart(Path, win32::LastError(), Outcome);
+    std::string registered;
+    if (const std::error_code error = RestartPath(Path, win32::LastError(), registered))
+      return error;
+    if (const std::error_code error = DeleteAtRestart(registered))
+      return error;
+    Outcome = RemoveOutcome::ScheduledAtRestart;
+    return {};
   }
   std::error_code RemoveFound(FoundFile &File, const std::string &Path,
-                              RemoveOutcome &Outcome) override {
+                              std::string &Registered) override {
     const std::error_code error = File.Remove();
-    if (!error) {
-      Outcome = RemoveOutcome::Removed;
+    if (!error)
       return {};
-    }
     // The registration names a path: only while it still leads to the file held.
     win32::ScopedFileHandle handle;
     BY_HANDLE_FILE_INFORMATION info{};
     if (IsInUse(error) &&
         (win32::OpenRegular(Path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, handle, info) ||
-         IdOf(info) != File.Id()))
+         win32::IdOf(info) != File.Id()))
       return FoundFileReplaced();
-    return RemoveAtRestart(Path, error, Outcome);
+    return RestartPath(Path, error, Registered);
+  }
+  std::error_code DeleteAtRestart(const std::string &Registered) override {
+    return win32::DeleteFileLater(Registered, MOVEFILE_DELAY_UNTIL_REBOOT) ? std::error_code()
+                                                                           : win32::LastError();
   }
   std::string AbsolutePath(const std::string &Path) override {
     std::string full = win32::FullPathName(Path);

@@ -66,9 +66,15 @@ std::optional<std::string> QuarantineStore::Keep(FoundFile &Found, const std::st
     return "the copy " + QuotePath(target) + " differs from the original";
   Kept.path = target;
   Kept.name = os_.NativePath(chosen.substr(chosen.rfind('\\') + 1));
+  return RecordCopy(Path, Kept, {});
+}
+
+std::optional<std::string> QuarantineStore::RecordCopy(const std::string &Path,
+                                                       const KeptCopy &Kept,
+                                                       const std::string &Registered) {
   // The path as found may be relative to where the scan ran; a restore may run elsewhere.
-  return AppendRecord(
-      {ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name, Kept.digest, false, {}});
+  return AppendRecord({ManifestTime(os_.WallClock()), os_.AbsolutePath(Path), Kept.name,
+                       Kept.digest, false, Registered});
 }
 
 std::optional<std::string> QuarantineStore::AppendRecord(const ManifestRecord &Record) {

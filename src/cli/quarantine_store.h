@@ -41,6 +41,12 @@ public:
   /// must stay where it is.
   std::optional<std::string> Keep(FoundFile &Found, const std::string &Path, KeptCopy &Kept);
 
+  /// Appends the record of \p Kept, the copy of the file the scan found at \p Path, whose
+  /// deletion at the next start is to be registered as \p Registered (empty for none). Returns
+  /// the message to show when it cannot.
+  std::optional<std::string> RecordCopy(const std::string &Path, const KeptCopy &Kept,
+                                        const std::string &Registered);
+
   /// Appends \p Record to the manifest, which starts with its header line when it is new.
   /// Returns the message to show when it cannot.
   std::optional<std::string> AppendRecord(const ManifestRecord &Record);

@@ -219,14 +219,23 @@ private:
     ++counts_.quarantined;
     if (!options_.remove)
       return;
-    RemoveOutcome outcome = RemoveOutcome::Removed;
-    if (const std::error_code error = cli_.RemoveFound(*Found, Finding.path, outcome))
+    std::string registered;
+    if (const std::error_code error = cli_.RemoveFound(*Found, Finding.path, registered))
       return Fail(Finding, "removal", "cannot remove (its copy is kept): " + ErrorText(error));
-    if (outcome == RemoveOutcome::Removed) {
+    if (registered.empty()) {
       Finding.action = "removed";
       ++counts_.removed;
       return;
     }
+    // Recorded again with the path before it is registered, as the window records it: a restore
+    // withdraws the registration by the very path handed to it.
+    if (const std::optional<std::string> error = store_->RecordCopy(Finding.path, kept, registered))
+      return Fail(Finding, "removal",
+                  "not registered for deletion at the next restart (its copy is kept): " + *error);
+    if (const std::error_code error = cli_.DeleteAtRestart(registered))
+      return Fail(Finding, "removal",
+                  "cannot register its deletion at the next restart (its copy is kept): " +
+                      ErrorText(error));
     Finding.action = "removal_scheduled";
     ++counts_.scheduled;
   }

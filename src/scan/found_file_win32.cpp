@@ -21,18 +21,13 @@ struct BasicInformation {
 constexpr int kFileBasicInformation = 4;
 constexpr int kFileDispositionInformation = 13;
 
-DirectoryId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
-  return {Info.dwVolumeSerialNumber,
-          (static_cast<std::uint64_t>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow};
-}
-
 class Win32FoundFile final : public FoundFile {
 public:
   /// Takes \p File over.
   Win32FoundFile(HANDLE File, const std::string &Path, const BY_HANDLE_FILE_INFORMATION &Info)
       : FoundFile((static_cast<std::uint64_t>(Info.nFileSizeHigh) << 32) | Info.nFileSizeLow),
         file_(File), folder_(Path.substr(0, NameStart(Path))), name_(Path.substr(NameStart(Path))),
-        id_(IdOf(Info)) {}
+        id_(win32::IdOf(Info)) {}
 
   DirectoryId Id() const override { return id_; }
   const std::string &Name() const override { return name_; }

@@ -124,6 +124,10 @@ public:
     return levels_.back().Fd();
   }
 
+  /// A descriptor of the directory \p Dir (as for Open), opened by its path as the base of a
+  /// new walk: no directory held before is used, as any of them may have been replaced since.
+  int Begin(std::string_view Dir) { return OpenBase(Dir); }
+
   /// A descriptor of the directory \p Dir (as for Open) positioned at its start, to be listed;
   /// -1, with errno set, when it cannot be opened. Valid until the next call.
   int OpenForListing(std::string_view Dir) {
@@ -354,7 +358,10 @@ public:
       return *listed;
     const PosixPath posix(Path);
     const std::lock_guard lock(mutex_);
-    const int dir = chain_.Open(posix.Dir());
+    // The walk asks for the entry a search has just handed out; any other path (a root, before
+    // its walk begins) is reached from where its path leads now.
+    const int dir =
+        ReturnedBy(Path) != nullptr ? chain_.Open(posix.Dir()) : chain_.Begin(posix.Dir());
     struct stat status {};
     // Not following a link: a link to a directory is not a directory, so no search loops
     // through links. A path that ends with its separator ("\" for the root) names the

@@ -90,8 +90,7 @@ std::optional<DirectoryId> IdentifyDirectory(const std::string &Path) {
   if (!handle || !::GetFileInformationByHandle(handle.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     return std::nullopt;
-  return DirectoryId{info.dwVolumeSerialNumber,
-                     (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return win32::IdOf(info);
 }
 
 std::string RealLocation(const std::string &Path) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace vorse {
@@ -58,6 +59,9 @@ bool NobodyElseCanRedirect(const std::string &Path, const std::string &RunningUs
                            const FolderSecurityReader &Read);
 
 #ifdef _WIN32
+/// The owner and access list of the open file or folder \p Object into \p Security, whose
+/// Attributes it leaves as they are; the system's reason when they cannot be read.
+std::error_code ReadSecurity(void *Object, FolderSecurity &Security);
 /// The security of the folder \p Path, read with the file-system redirection of WOW64 turned
 /// off, so a path below the system directory names the folder start-up reaches; nothing when it
 /// cannot be read.

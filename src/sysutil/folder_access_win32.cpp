@@ -70,6 +70,39 @@ private:
 
 } // namespace
 
+std::error_code ReadSecurity(void *Object, FolderSecurity &Security) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (const DWORD status = ::GetSecurityInfo(Object, SE_FILE_OBJECT,
+                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                             &owner, nullptr, &dacl, nullptr, &descriptor);
+      status != ERROR_SUCCESS)
+    return {static_cast<int>(status), std::system_category()};
+  const std::unique_ptr<void, LocalFreer> owned(descriptor);
+  Security.Owner = SidText(owner);
+  Security.HasDacl = dacl != nullptr;
+  Security.Entries.clear();
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void *ace = nullptr;
+    if (!::GetAce(dacl, i, &ace))
+      return win32::LastError();
+    const auto *header = static_cast<const ACE_HEADER *>(ace);
+    AccessEntry entry{header->AceType, header->AceFlags, 0, {}};
+    // Allowed and denied entries, plain or with a callback, share one layout; of the others
+    // only the type is kept, which the rule counts against the folder.
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE ||
+        header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
+        header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE) {
+      const auto *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
+      entry.Mask = allowed->Mask;
+      entry.Sid = SidText(const_cast<DWORD *>(&allowed->SidStart));
+    }
+    Security.Entries.push_back(std::move(entry));
+  }
+  return {};
+}
+
 std::optional<FolderSecurity> ReadFolderSecurity(const std::string &Path) {
   win32::ScopedFileHandle folder;
   {
@@ -83,35 +116,10 @@ std::optional<FolderSecurity> ReadFolderSecurity(const std::string &Path) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!folder || !::GetFileInformationByHandle(folder.get(), &info))
     return std::nullopt;
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
-                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-    return std::nullopt;
-  const std::unique_ptr<void, LocalFreer> owned(descriptor);
   FolderSecurity security;
   security.Attributes = info.dwFileAttributes;
-  security.Owner = SidText(owner);
-  security.HasDacl = dacl != nullptr;
-  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
-    void *ace = nullptr;
-    if (!::GetAce(dacl, i, &ace))
-      return std::nullopt;
-    const auto *header = static_cast<const ACE_HEADER *>(ace);
-    AccessEntry entry{header->AceType, header->AceFlags, 0, {}};
-    // Allowed and denied entries, plain or with a callback, share one layout; of the others
-    // only the type is kept, which the rule counts against the folder.
-    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE ||
-        header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
-        header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE) {
-      const auto *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
-      entry.Mask = allowed->Mask;
-      entry.Sid = SidText(const_cast<DWORD *>(&allowed->SidStart));
-    }
-    security.Entries.push_back(std::move(entry));
-  }
+  if (ReadSecurity(folder.get(), security))
+    return std::nullopt;
   return security;
 }
 

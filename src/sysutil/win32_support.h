@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "sysutil/file_location.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -163,6 +165,13 @@ inline std::error_code OpenRegular(const std::string &Path, DWORD Access, DWORD 
   if ((Info.dwFileAttributes & kNotRegular) != 0 || ::GetFileType(File.get()) != FILE_TYPE_DISK)
     return NotARegularFile();
   return {};
+}
+
+/// What makes the file or directory that \p Info describes itself: its volume and its index on
+/// it.
+inline DirectoryId IdOf(const BY_HANDLE_FILE_INFORMATION &Info) {
+  return {Info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow};
 }
 
 /// IO_STATUS_BLOCK of ntdll's file calls.

@@ -43,6 +43,7 @@ public:
   /// Whether names are judged by Windows' narrow calls' rules, as on Windows.
   bool narrowNames = false;
   std::map<std::string, DirectoryId> identities;
+  /// ScheduledAtRestart: RemoveFound gives the path found to register, as for a file in use.
   std::optional<RemoveOutcome> removeAs;
   /// Paths whose removal fails as a file without the right to delete it does.
   std::set<std::string> undeletable;
@@ -52,6 +53,8 @@ public:
   /// The longest path the calls take, as Windows has one; the platform's own when unset.
   std::optional<std::size_t> pathLimit;
   std::vector<std::string> removed;
+  /// The paths DeleteAtRestart was given (registered only where removeAs is unset).
+  std::vector<std::string> registered;
   /// Runs before each manifest append: the last step before an original is removed.
   std::function<void()> beforeAppend;
 
@@ -104,8 +107,17 @@ public:
     return Remove(Path, Outcome, [&] { return real_.RemoveFile(Path, Outcome); });
   }
   std::error_code RemoveFound(FoundFile &File, const std::string &Path,
-                              RemoveOutcome &Outcome) override {
-    return Remove(Path, Outcome, [&] { return real_.RemoveFound(File, Path, Outcome); });
+                              std::string &Registered) override {
+    RemoveOutcome outcome = RemoveOutcome::Removed;
+    const std::error_code error =
+        Remove(Path, outcome, [&] { return real_.RemoveFound(File, Path, Registered); });
+    if (!error && outcome == RemoveOutcome::ScheduledAtRestart)
+      Registered = Path;
+    return error;
+  }
+  std::error_code DeleteAtRestart(const std::string &Registered) override {
+    registered.push_back(Registered);
+    return removeAs ? std::error_code() : real_.DeleteAtRestart(Registered);
   }
   std::string AbsolutePath(const std::string &Path) override { return real_.AbsolutePath(Path); }
   bool SamePath(const std::string &A, const std::string &B) override {

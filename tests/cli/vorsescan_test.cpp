@@ -512,7 +512,11 @@ TEST_F(QuarantineRunTest, RemovesOriginalsOnlyAfterAVerifiedCopy) {
 
 TEST_F(QuarantineRunTest, SaysSoWhenRemovalWaitsForTheNextRestart) {
   tree_.Program("scan/kern.exe", u"Kern32");
+  const std::string path = tree_.Path("scan/kern.exe");
   cli_.removeAs = RemoveOutcome::ScheduledAtRestart;
+  // How many registrations each manifest append came after.
+  std::vector<std::size_t> appends;
+  cli_.beforeAppend = [&] { appends.push_back(cli_.registered.size()); };
   EXPECT_EQ(Run({"--json", "--quarantine", Quarantine(), "--remove", tree_.Path("scan")}),
             kExitInfected);
   EXPECT_NE(out_.str().find("\"action\": \"removal_scheduled\""), std::string::npos);
@@ -520,6 +524,21 @@ TEST_F(QuarantineRunTest, SaysSoWhenRemovalWaitsForTheNextRestart) {
             std::string::npos)
       << out_.str();
   EXPECT_NE(err_.str().find("deleted at the next restart"), std::string::npos);
+  // The copy is recorded again with the path registered, before it is registered.
+  EXPECT_EQ(cli_.registered, std::vector<std::string>{path});
+  EXPECT_EQ(appends, (std::vector<std::size_t>{0, 0}));
+  const std::vector<std::string> records = Lines(tree_.Read("q/manifest.tsv"));
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_TRUE(records[1].ends_with("\t\tquarantined")) << records[1];
+  EXPECT_TRUE(records[2].ends_with("\t" + path + "\tquarantined")) << records[2];
+
+  // A registration whose record cannot be written is not made.
+  cli_.registered.clear();
+  cli_.beforeAppend = [&] { cli_.appendLimit = cli_.appendLimit ? 0 : 1000; };
+  EXPECT_EQ(Run({"--quarantine", Quarantine(), "--remove", tree_.Path("scan")}), kExitError);
+  EXPECT_TRUE(cli_.registered.empty());
+  EXPECT_NE(err_.str().find("not registered for deletion at the next restart"), std::string::npos)
+      << err_.str();
 }
 
 TEST_F(QuarantineRunTest, RefusesAQuarantineFolderThatIsAlsoADirectoryToScan) {

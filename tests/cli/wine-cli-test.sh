@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs vorsescan.exe of one Windows build under Wine on trees planted with the sample
-# programs: the plain listing, JSON, quarantine with removal, a link at the copy's name, the
-# system directory as default root, a missing root, a loop of links, names beyond the code page
-# and paths past 260 characters, and a restore on the 9x family. Usage: wine-cli-test.sh
+# programs: the plain listing, JSON, quarantine with removal, a restore from a folder others
+# may change, a link at the copy's name, the system directory as default root, a missing root,
+# a loop of links, names beyond the code page and paths past 260 characters, files in use below
+# a shared and a private folder, and a restore on the 9x family. Usage: wine-cli-test.sh
 # BUILD_DIR win32|win64 (VORSE_WINE_ROOT set, as scripts/wine-tests.sh sets it).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -65,6 +66,14 @@ check "originals removed" test ! -e "$work/tree/kern32.exe" -a ! -e "$work/tree/
 check "copies kept byte for byte" cmp -s "$samples/kern32.exe" "$work/q/kern32.exe"
 check "manifest: a header and one line per file" test "$(wc -l <"$work/q/manifest.tsv")" -eq 3
 
+# A quarantine folder that every user may change says nothing about what to put back where.
+cp -r "$work/q" "$work/qshared"
+chmod 0777 "$work/qshared"
+scan --restore "$(win "$work/qshared")"
+check "a restore from a folder others may change is refused" \
+  test "$status" -eq 2 -a ! -e "$work/tree/kern32.exe"
+check "...and says why" grep -q 'other users may change it' "$work/err"
+
 # A link planted by the tree at the copy's name, back at the original: Wine shows it as the
 # file it leads to, so only the file identity tells that it is the original itself.
 mkdir -p "$work/linked/q"
@@ -126,6 +135,38 @@ scan --json-lines --restore "$(win "$work/qu")"
 check "restore: both back byte for byte" both_kept "$uni/ядро.exe" "$long/wowex32_mixed.exe"
 check "restore: status 0" test "$status" -eq 0
 check "restore events: valid UTF-8, both names exact" names_both "$work/out.txt"
+
+# A file in use is registered for deletion at the next start only where nobody else could
+# redirect its path meanwhile: not below a folder every user may change (Wine keeps an access
+# list as the Unix mode), but below a private one. Each file is held as a running program's
+# image is, readable but not deletable.
+pending() {
+  wine_in "$prefix" wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+    /v PendingFileRenameOperations 2>/dev/null | tr -d '\r' | grep -c "$1" || true
+}
+for folder in VorseShared VorsePrivate; do
+  mkdir -p "$prefix/drive_c/$folder"
+  cp "$samples/kern32.exe" "$prefix/drive_c/$folder/"
+  wine_in "$prefix" wine "$build/tests/e2e/vorse_window_driver.exe" use-file \
+    "C:\\$folder\\kern32.exe" 120 >"$work/$folder.held" &
+  for _ in $(seq $((300 * ${VORSE_WAIT_FACTOR:-1}))); do
+    grep -q held "$work/$folder.held" && break
+    sleep 0.1
+  done
+done
+chmod 0777 "$prefix/drive_c/VorseShared"
+chmod 0755 "$prefix/drive_c/VorsePrivate"
+scan --quarantine "$(win "$work/qheld")" --remove 'C:\VorseShared'
+check "in use below a folder others may change: not registered, status 2" \
+  test "$status" -eq 2 -a "$(pending VorseShared)" -eq 0 -a -e "$prefix/drive_c/VorseShared/kern32.exe"
+check "...its copy kept" cmp -s "$samples/kern32.exe" "$work/qheld/kern32.exe"
+check "...and it says why" grep -q 'other users may change a folder on its path' "$work/err"
+scan --quarantine "$(win "$work/qheld")" --remove 'C:\VorsePrivate'
+check "in use below a private folder: registered for deletion at the next start" \
+  test "$status" -eq 1 -a "$(pending 'C:.VorsePrivate.kern32\.exe')" -eq 1
+check "...and says so" grep -q 'deleted at the next restart' "$work/err"
+check "...its copy recorded again with the path registered" \
+  grep -q "$(printf '\tC:.VorsePrivate.kern32\\.exe\tquarantined$')" "$work/qheld/manifest.tsv"
 
 stop_wine "$prefix"
 

@@ -33,6 +33,8 @@
 //                          close box; check that the process ends with exit code 0
 //   hold-file PATH SECONDS  open PATH allowing no other opener, print "held", and keep it so
 //                          for SECONDS (or until this process is ended)
+//   use-file PATH SECONDS  as hold-file, but as a running program holds its image: others may
+//                          read PATH, not write, rename or delete it
 //
 // --timeout bounds every wait (default 60 seconds), VORSE_WAIT_FACTOR (a whole number up to
 // 20, set where programs run slower, as under emulation) times that and every message's limit.
@@ -696,13 +698,14 @@ int EndProgram(const std::string &How, const Options &Opts) {
   return code == 0 ? 0 : kCheckFailed;
 }
 
-/// Keeps a file open the way a program that shares nothing does, so that others cannot read it.
-int HoldFile(const std::vector<std::string> &Args) {
+/// Keeps a file open sharing only \p Share with others: none, the way a program that shares
+/// nothing does, so that others cannot read it; or reading, as a running program's image.
+int HoldFile(const std::vector<std::string> &Args, DWORD Share) {
   if (Args.size() != 2 || Args[1].empty() ||
       Args[1].find_first_not_of("0123456789") != std::string::npos || Args[1].size() > 6)
-    throw DriverError{"hold-file needs a path and whole seconds"};
-  const win32::ScopedFileHandle file(
-      ::CreateFileW(Widen(Args[0]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    throw DriverError{"hold-file and use-file need a path and whole seconds"};
+  const win32::ScopedFileHandle file(::CreateFileW(Widen(Args[0]).c_str(), GENERIC_READ, Share,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file)
     throw DriverError{"cannot open " + Args[0]};
   std::printf("held\n");
@@ -821,7 +824,9 @@ int Dispatch(const std::string &Command, const std::vector<std::string> &Args,
   if (Command == "exit-button" || Command == "exit-alt-x" || Command == "exit-close-box")
     return EndProgram(Command, Opts);
   if (Command == "hold-file")
-    return HoldFile(Args);
+    return HoldFile(Args, 0);
+  if (Command == "use-file")
+    return HoldFile(Args, FILE_SHARE_READ);
   throw DriverError{"unknown command " + Command};
 }
 

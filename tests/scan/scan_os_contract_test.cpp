@@ -270,6 +270,18 @@ TEST_F(ScanOsContractTest, ASearchAfterADirectoryWasReplacedListsTheNewOne) {
   EXPECT_EQ(List(In("sub\\deep\\*.exe")), Names{"new.exe"});
 }
 
+TEST_F(ScanOsContractTest, AttributesAfterAFolderOnThePathWasReplacedAreOfTheNewOne) {
+  // "sub" is passed through to list "sub\deep", then replaced: in the new one "deep" is a file
+  // and "b.exe" a folder.
+  EXPECT_TRUE(IsDirectory(In("sub")));
+  EXPECT_EQ(List(In("sub\\deep\\*")), Names{"c.EXE"});
+  fs::rename(tree_.Root() / "sub", tree_.Root() / "old");
+  fs::create_directories(tree_.Root() / "sub" / "b.exe");
+  std::ofstream(tree_.Root() / "sub" / "deep") << "a file now";
+  EXPECT_FALSE(IsDirectory(In("sub\\deep")));
+  EXPECT_TRUE(IsDirectory(In("sub\\b.exe")));
+}
+
 TEST_F(ScanOsContractTest, FindFilesListsOwnMatchesBeforeEachWholeSubtree) {
   if (CanLockDirectories())
     fs::permissions(tree_.Root() / "locked", fs::perms::none);
