@@ -35,6 +35,10 @@ export PATH=$PATH:/usr/sbin:/sbin
 
 rm -rf "$out" "$work"
 mkdir -p "$out" "$work"
+# The guest runs the parts and scenarios asked for here (scripts/vm/guest-run.sh).
+for name in VORSE_PARTS VORSE_SCENARIOS VORSE_WAIT_FACTOR; do
+  [ -n "${!name:-}" ] && printf 'export %s=%q\n' "$name" "${!name}"
+done >"$out/guest-env"
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/vorsefix
 mkdir -p "$cache"
 # The system and its image take about 4 GiB when they are made; a run's overlay, little.

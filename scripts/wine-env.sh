@@ -1,10 +1,14 @@
 # Sourced by the scripts that run Windows programs under Wine. Gives each test run one fresh
 # base prefix per bitness, copied per scenario, and one Xvfb display.
 #
-#   wine_base_prefix win32|win64      creates (once per run) and prints the base prefix's path
-#   wine_scenario_prefix NAME win32|win64 [VERSION]
-#                                     copies the base into a prefix of its own and prints it;
-#                                     VERSION (win98, win10...) sets the Windows version it reports
+#   wine_base_prefix win32|win64 [VERSION] [desktop]
+#                                     creates (once per run) and prints the base prefix's path;
+#                                     VERSION (win98, win2k...) sets the Windows version it
+#                                     reports, desktop has it draw its windows on a Wine desktop
+#   wine_scenario_prefix NAME win32|win64 [VERSION] [desktop]
+#                                     copies that base into a prefix of its own and prints it
+#   wine_settings PREFIX LINE...      sets registry values, given as the lines of a .reg file,
+#                                     in one Wine session
 #   wine_in PREFIX COMMAND...         runs a command with that prefix and the run's environment
 #   start_xvfb                        starts a virtual display and exports DISPLAY
 #   stop_wine PREFIX                  ends the prefix's wineserver and every process in it
@@ -46,36 +50,61 @@ wine_in() {
   WINEPREFIX="$prefix" WINEARCH="$arch" "$@"
 }
 
+# A Wine desktop of its own gives the prefix's windows their caption and frame without a window
+# manager.
+wine_desktop_settings=(
+  '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"'
+  '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1024x768"'
+)
+
+wine_settings() {
+  local prefix=$1 file
+  shift
+  file=$(realpath "$(mktemp "$VORSE_WINE_ROOT/settings-XXXXXX.reg")")
+  printf 'REGEDIT4\r\n\r\n' >"$file"
+  printf '%s\r\n' "$@" >>"$file"
+  # Z: is the Unix root in every prefix: no winepath, which would cost a session of its own.
+  wine_in "$prefix" wine regedit /S "Z:${file//\//\\}" >/dev/null 2>&1
+  wine_in "$prefix" wineserver -w
+  rm -f "$file"
+}
+
+# Each setting costs a Wine session, which takes seconds (a minute and more under emulation):
+# the bases with settings are made once per run, from the plain one, and copied per scenario.
 wine_base_prefix() {
-  local arch=$1
-  local prefix="$VORSE_WINE_ROOT/base-$arch"
+  local arch=$1 version=${2:-} desktop=${3:-}
+  local prefix="$VORSE_WINE_ROOT/base-$arch${version:+-$version}${desktop:+-desktop}"
+  local settings=()
   if [ ! -f "$prefix/.ready" ]; then
     rm -rf "$prefix"
-    mkdir -p "$prefix"
-    [ "$arch" = win64 ] && touch "$prefix/.arch-win64"
-    wine_in "$prefix" wineboot -i >/dev/null 2>&1
-    wine_in "$prefix" wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
-      /v Debugger /d '' /f >/dev/null 2>&1
-    wine_in "$prefix" wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
-      /d 0 /f >/dev/null 2>&1
-    wine_in "$prefix" wineserver -w
+    if [ -n "$version$desktop" ]; then
+      cp -a "$(wine_base_prefix "$arch")" "$prefix"
+      [ -z "$version" ] ||
+        settings+=('[HKEY_CURRENT_USER\Software\Wine]' "\"Version\"=\"$version\"")
+      [ -z "$desktop" ] || settings+=("${wine_desktop_settings[@]}")
+      wine_settings "$prefix" "${settings[@]}"
+    else
+      mkdir -p "$prefix"
+      [ "$arch" = win64 ] && touch "$prefix/.arch-win64"
+      wine_in "$prefix" wineboot -i >/dev/null 2>&1
+      wine_settings "$prefix" \
+        '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]' \
+        '"Debugger"=""' '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' \
+        '"ShowCrashDialog"=dword:00000000'
+    fi
     touch "$prefix/.ready"
   fi
   printf '%s\n' "$prefix"
 }
 
 wine_scenario_prefix() {
-  local name=$1 arch=$2 version=${3:-}
-  local base prefix="$VORSE_WINE_ROOT/$name"
-  base=$(wine_base_prefix "$arch")
+  local name=$1 base prefix="$VORSE_WINE_ROOT/$1"
+  shift
+  base=$(wine_base_prefix "$@")
   stop_wine "$prefix" 2>/dev/null || true
   rm -rf "$prefix"
   cp -a "$base" "$prefix"
   rm -f "$prefix/.ready"
-  if [ -n "$version" ]; then
-    wine_in "$prefix" wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null 2>&1
-    wine_in "$prefix" wineserver -w
-  fi
   printf '%s\n' "$prefix"
 }
 

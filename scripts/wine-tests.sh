@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows build of one preset under Wine and Xvfb: the unit and platform-contract
 # tests, vorsescan, the tests through the real window, and the repair end to end. Every part
-# runs even when an earlier one failed. Usage: wine-tests.sh windows-x86|windows-x64
+# runs even when an earlier one failed; VORSE_PARTS (names with spaces between: unit-tests
+# vorsescan window repair repair-wow64) runs only those.
+# Usage: wine-tests.sh windows-x86|windows-x64
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +34,7 @@ failed=()
 part() {
   local name=$1 start=$SECONDS
   shift
+  [[ -z "${VORSE_PARTS:-}" || " $VORSE_PARTS " == *" $name "* ]] || return 0
   echo "=== $name ($arch)"
   if "$@"; then
     echo "=== $name ($arch): ok ($((SECONDS - start))s)"

@@ -2,9 +2,10 @@
 # The start-up program (process 1) of the guest that runs the 32-bit build's tests, started by
 # scripts/vm-x86.sh. It mounts the three folders the host shares: the checkout and the build
 # tree, both read-only, each under a tmpfs overlay that takes what the tests write (Wine
-# prefixes, screenshots), and the folder its logs go to. It runs the wine-x86 step there, then
-# with the repair scenario of the 32-bit build in a 64-bit prefix (wow64), writes its exit
-# status and powers off. The guest has no network; it finds everything in its image.
+# prefixes, screenshots), and the folder its logs go to. It runs the wine-x86 step there (with
+# the repair scenario of the 32-bit build in a 64-bit prefix, wow64), writes its exit status and
+# powers off. The guest has no network; it finds everything in its image. The tests
+# themselves are started by scripts/vm/guest-run.sh from the shared checkout.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 out=/mnt/out
 
@@ -50,11 +51,7 @@ if ! share vorse-src ro,cache=loose /mnt/src || ! share vorse-build ro,cache=loo
 fi
 
 cd /vorse || power_off
-export VORSE_BUILD_ROOT=build HOME=/root LANG=C.UTF-8
-# Emulation runs programs several times slower: the waits for the window get longer limits.
-# The host's 64-bit step cannot run the 32-bit build's scenario in a 64-bit prefix: this one does.
-VORSE_WAIT_FACTOR=4 VORSE_X86_RUNS_WOW64=1 bash scripts/wine-tests.sh windows-x86 \
-  >"$out/guest.log" 2>&1 </dev/null
+# What the guest runs comes with the checkout, so that a change to it does not make a new image.
+bash scripts/vm/guest-run.sh "$out" >"$out/guest.log" 2>&1 </dev/null
 echo $? >"$out/status.tmp" && mv "$out/status.tmp" "$out/status"
-cp build/windows-x86/e2e-*.png build/windows-x64/e2e-*.png "$out/" 2>/dev/null
 power_off

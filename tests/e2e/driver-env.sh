@@ -4,7 +4,7 @@
 #
 #   use_wine_desktop PREFIX         draws PREFIX's windows on a Wine desktop of their own, so
 #                                   that they get their caption and frame without a window manager
-#   desktop_prefix NAME [VERSION]   wine_scenario_prefix NAME with use_wine_desktop; prints the
+#   desktop_prefix NAME [VERSION]   wine_scenario_prefix NAME with the Wine desktop; prints the
 #                                   prefix's path
 #   start_app PREFIX                starts VorseFix.exe in PREFIX; its process id is in app_pid
 #   drv PREFIX COMMAND...           runs the window driver in PREFIX: its output without CRs,
@@ -15,7 +15,8 @@
 #                                   ($scenario_group-NAME) with the program started, after
 #                                   FUNCTION_setup PREFIX where there is one; counts it in passed
 #                                   or failed. A passed scenario's prefix (hundreds of megabytes)
-#                                   is removed; a failed one's stays for a look. When
+#                                   is removed; a failed one's stays for a look, with a
+#                                   screenshot of the screen in BUILD_DIR/e2e-failed-NAME.png. When
 #                                   VORSE_SCENARIOS names scenarios (with spaces between), only
 #                                   those run
 
@@ -27,19 +28,9 @@ source scripts/wine-env.sh
 app_exe="$build/src/app/VorseFix.exe"
 driver_exe="$build/tests/e2e/vorse_window_driver.exe"
 
-use_wine_desktop() {
-  wine_in "$1" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
-    >/dev/null 2>&1
-  wine_in "$1" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
-    /d 1024x768 /f >/dev/null 2>&1
-}
+use_wine_desktop() { wine_settings "$1" "${wine_desktop_settings[@]}"; }
 
-desktop_prefix() {
-  local prefix
-  prefix=$(wine_scenario_prefix "$1" "$arch" "${2:-}")
-  use_wine_desktop "$prefix"
-  printf '%s\n' "$prefix"
-}
+desktop_prefix() { wine_scenario_prefix "$1" "$arch" "${2:-}" desktop; }
 
 start_app() {
   wine_in "$1" wine "$app_exe" &
@@ -78,6 +69,7 @@ scenario() {
   else
     failed=$((failed + 1))
     echo "-- $name: FAILED"
+    import -window root "$build/e2e-failed-$scenario_group-$name.png" 2>/dev/null
   fi
   stop_wine "$prefix"
   [ -z "$app_pid" ] || wait "$app_pid" 2>/dev/null

@@ -114,7 +114,7 @@ DWORD WaitFactor() {
 /// Sends a message to a window of another process; throws when it does not answer in time.
 LRESULT Send(HWND Window, UINT Message, WPARAM WParam = 0, LPARAM LParam = 0) {
   DWORD_PTR result = 0;
-  if (::SendMessageTimeoutW(Window, Message, WParam, LParam, SMTO_ABORTIFHUNG,
+  if (::SendMessageTimeoutW(Window, Message, WParam, LParam, SMTO_NORMAL,
                             kSendTimeoutMs * WaitFactor(), &result) == 0)
     throw DriverError{"the window did not answer message " + std::to_string(Message) + ": " +
                       win32::LastError().message()};
