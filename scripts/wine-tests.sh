@@ -18,7 +18,7 @@ rm -rf "$VORSE_WINE_ROOT"
 user_cache=${XDG_CACHE_HOME:-$HOME/.cache}
 source scripts/wine-env.sh
 # A kernel that refuses 32-bit programs can have this step run in an emulated machine that
-# can: make test-x86 asks for it (VORSE_X86_VM=1). Its window tests do not pass there yet, so
+# can: make test-x86 asks for it (VORSE_X86_VM=1). It does not fit in make test's time yet, so
 # make test does not.
 if [ "$arch" = win32 ] && ! wine_runs_32bit; then
   if [ "${VORSE_X86_VM:-0}" = 1 ]; then
