@@ -136,6 +136,16 @@ check "restore: both back byte for byte" both_kept "$uni/ядро.exe" "$long/wo
 check "restore: status 0" test "$status" -eq 0
 check "restore events: valid UTF-8, both names exact" names_both "$work/out.txt"
 
+# Names the narrow calls would rewrite (a trailing dot or blank, which Windows itself makes
+# through \\?\ paths) are opened exactly: found, not passed over or left unexamined.
+mkdir -p "$work/rewritten"
+cp "$samples/kern32.exe" "$work/rewritten/Kern32.exe."
+cp "$samples/kern32.exe" "$work/rewritten/kern32 .exe "
+scan "$(win "$work/rewritten")"
+check "names with a trailing dot or blank: both found, nothing left unexamined" \
+  test "$status" -eq 1 -a "$(wc -l <"$work/out.txt")" -eq 2
+check "...and nothing counted as an error" grep -q ' 2 infected, 0 errors' "$work/err"
+
 # A file in use is registered for deletion at the next start only where nobody else could
 # redirect its path meanwhile: not below a folder every user may change (Wine keeps an access
 # list as the Unix mode), but below a private one. Each file is held as a running program's
