@@ -42,6 +42,9 @@ part() {
     failed+=("$name")
     echo "=== $name ($arch): FAILED ($((SECONDS - start))s)"
   fi
+  # The prefixes with settings of their own are made again by the part that needs them: kept,
+  # they would fill the emulated machine's memory, where the prefixes live.
+  rm -rf "$VORSE_WINE_ROOT"/base-win*-*
 }
 
 unit_tests() {
