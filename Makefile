@@ -22,7 +22,7 @@ test: deps
 	@bash scripts/test-all.sh
 
 test-x86: deps
-	@VORSE_X86_VM=1 bash scripts/test-all.sh windows-x86-build windows-x64-build wine-x86
+	@bash scripts/test-all.sh windows-x86-build windows-x64-build wine-x86
 
 dist: deps
 	@bash scripts/dist.sh

@@ -55,6 +55,16 @@ image_time=$((SECONDS - start))
 built="built"
 [ -s "$out/image-build.log" ] || built="cached"
 
+# Started before the build (by test-all.sh), the machine waits for it: VORSE_VM_AFTER names the
+# file that then says "ok" or "failed".
+if [ -n "${VORSE_VM_AFTER:-}" ]; then
+  until [ -s "$VORSE_VM_AFTER" ]; do sleep 1; done
+  if [ "$(cat "$VORSE_VM_AFTER")" != ok ]; then
+    echo "result: wine-x86 not run in the virtual machine: the Windows presets did not build"
+    exit 1
+  fi
+fi
+
 if ! qemu-img create -q -f qcow2 -b "$image/disk.img" -F raw "$work/overlay.qcow2" \
   >"$out/overlay.log" 2>&1; then
   machine_failure "no overlay of the image could be made ($(head -n 1 "$out/overlay.log"))" may-skip

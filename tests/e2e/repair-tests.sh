@@ -652,7 +652,7 @@ if [ "$arch" = win64 ]; then
     app_exe="$build/../windows-x86/src/app/VorseFix.exe" scenario wow64 wow64_32bit_build
   else
     echo "result: repair e2e scenario wow64 not run here: this machine's kernel cannot run" \
-      "32-bit programs (make test-x86 runs it in an emulated machine)"
+      "32-bit programs (the wine-x86 step runs it in its emulated machine)"
   fi
 fi
 
