@@ -9,6 +9,7 @@
 #                                     copies that base into a prefix of its own and prints it
 #   wine_settings PREFIX LINE...      sets registry values, given as the lines of a .reg file,
 #                                     in one Wine session
+#   wine_remove PATH...               removes prefixes, or folders that hold them
 #   wine_in PREFIX COMMAND...         runs a command with that prefix and the run's environment
 #   start_xvfb                        starts a virtual display and exports DISPLAY
 #   stop_wine PREFIX                  ends the prefix's wineserver and every process in it
@@ -69,16 +70,51 @@ wine_settings() {
   rm -f "$file"
 }
 
+# A prefix copied from another: where VORSE_WINE_LAYERS names a folder (the emulated machine,
+# as root, on a tmpfs), an overlay over it that keeps its changes there, made at once instead of
+# copying hundreds of megabytes.
+wine_copy_prefix() {
+  [ -n "${VORSE_WINE_LAYERS:-}" ] || {
+    cp -a "$1" "$2"
+    return
+  }
+  local layer
+  layer="$VORSE_WINE_LAYERS/$(realpath -m "$2" | tr / _)"
+  rm -rf "$layer" && mkdir -p "$layer/upper" "$layer/work" "$2" &&
+    mount -t overlay overlay -o "lowerdir=$1,upperdir=$layer/upper,workdir=$layer/work" "$2"
+}
+
+# An overlay that another one kept for a look still stands on cannot be unmounted: it stays.
+wine_remove() {
+  local path mount kept
+  for path in "$@"; do
+    kept=""
+    if [ -n "${VORSE_WINE_LAYERS:-}" ]; then
+      path=$(realpath -m "$path")
+      # The overlays at or below the path, the innermost first.
+      while read -r mount; do
+        if umount "$mount" 2>/dev/null; then
+          rm -rf "$VORSE_WINE_LAYERS/$(tr / _ <<<"$mount")"
+        else
+          kept=yes
+        fi
+      done < <(awk -v p="$path" '$2 == p || index($2, p "/") == 1 { print $2 }' /proc/mounts |
+        sort -r)
+    fi
+    [ -n "$kept" ] || rm -rf "$path"
+  done
+}
+
 # Each setting costs a Wine session, which takes seconds (a minute and more under emulation):
 # the bases with settings are made once per run, from the plain one, and copied per scenario.
 wine_base_prefix() {
   local arch=$1 version=${2:-} desktop=${3:-}
   local prefix="$VORSE_WINE_ROOT/base-$arch${version:+-$version}${desktop:+-desktop}"
-  local settings=()
+  local settings=() start=$SECONDS
   if [ ! -f "$prefix/.ready" ]; then
-    rm -rf "$prefix"
+    wine_remove "$prefix"
     if [ -n "$version$desktop" ]; then
-      cp -a "$(wine_base_prefix "$arch")" "$prefix"
+      wine_copy_prefix "$(wine_base_prefix "$arch")" "$prefix"
       [ -z "$version" ] ||
         settings+=('[HKEY_CURRENT_USER\Software\Wine]' "\"Version\"=\"$version\"")
       [ -z "$desktop" ] || settings+=("${wine_desktop_settings[@]}")
@@ -93,6 +129,7 @@ wine_base_prefix() {
         '"ShowCrashDialog"=dword:00000000'
     fi
     touch "$prefix/.ready"
+    echo "wine: ${prefix##*/} made in $((SECONDS - start))s" >&2
   fi
   printf '%s\n' "$prefix"
 }
@@ -102,8 +139,8 @@ wine_scenario_prefix() {
   shift
   base=$(wine_base_prefix "$@")
   stop_wine "$prefix" 2>/dev/null || true
-  rm -rf "$prefix"
-  cp -a "$base" "$prefix"
+  wine_remove "$prefix"
+  wine_copy_prefix "$base" "$prefix"
   rm -f "$prefix/.ready"
   printf '%s\n' "$prefix"
 }
@@ -116,17 +153,25 @@ stop_wine() {
 
 start_xvfb() {
   [ -n "${VORSE_XVFB_PID:-}" ] && return 0
-  local n
+  local n lock
   for n in $(seq 90 140); do
-    [ -e "/tmp/.X$n-lock" ] && continue
+    lock="/tmp/.X$n-lock"
+    [ -e "$lock" ] && continue
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     VORSE_XVFB_PID=$!
-    sleep 1
-    if kill -0 "$VORSE_XVFB_PID" 2>/dev/null; then
+    # Another run may start one on the same display at the same moment: the lock names the
+    # one that got it.
+    for _ in $(seq 100); do
+      [ -s "$lock" ] || ! kill -0 "$VORSE_XVFB_PID" 2>/dev/null && break
+      sleep 0.1
+    done
+    if kill -0 "$VORSE_XVFB_PID" 2>/dev/null &&
+      [ "$(tr -d ' \n' <"$lock" 2>/dev/null)" = "$VORSE_XVFB_PID" ]; then
       export DISPLAY=":$n" VORSE_XVFB_PID
       trap 'kill "$VORSE_XVFB_PID" 2>/dev/null' EXIT
       return 0
     fi
+    kill "$VORSE_XVFB_PID" 2>/dev/null
   done
   echo "start_xvfb: no free display" >&2
   return 1

@@ -12,7 +12,8 @@ root=${VORSE_BUILD_ROOT:-build}
 build="$root/$preset"
 arch=win32
 [ "$preset" = windows-x64 ] && arch=win64
-export VORSE_WINE_ROOT="$PWD/$root/wine-$arch"
+# The emulated machine runs two of these at once, each with prefixes of its own.
+export VORSE_WINE_ROOT=${VORSE_WINE_ROOT:-$PWD/$root/wine-$arch}
 rm -rf "$VORSE_WINE_ROOT"
 # wine-env.sh gives Wine a home of its own; the machine's image is cached in the user's.
 user_cache=${XDG_CACHE_HOME:-$HOME/.cache}
@@ -38,7 +39,7 @@ part() {
   fi
   # The prefixes with settings of their own are made again by the part that needs them: kept,
   # they would fill the emulated machine's memory, where the prefixes live.
-  rm -rf "$VORSE_WINE_ROOT"/base-win*-*
+  wine_remove "$VORSE_WINE_ROOT"/base-win*-*
 }
 
 unit_tests() {
@@ -47,7 +48,7 @@ unit_tests() {
   wine_in "$prefix" wine "$build/tests/vorse_tests.exe"
   status=$?
   stop_wine "$prefix"
-  [ "$status" -ne 0 ] || rm -rf "$prefix"
+  [ "$status" -ne 0 ] || wine_remove "$prefix"
   return "$status"
 }
 
@@ -69,4 +70,4 @@ if [ ${#failed[@]} -gt 0 ]; then
   exit 1
 fi
 # Prefixes take hundreds of megabytes each; a failed run's stay for a look.
-rm -rf "$VORSE_WINE_ROOT"
+wine_remove "$VORSE_WINE_ROOT"

@@ -8,6 +8,7 @@
 #include "scan/scan_os.h"
 #include "sysutil/os_detect.h"
 #include "sysutil/sysutil_os.h"
+#include "sysutil/win32_support.h"
 
 #include <commctrl.h>
 
@@ -61,22 +62,6 @@ int ScreenDpi() {
   const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
   ::ReleaseDC(nullptr, screen);
   return dpi > 0 ? dpi : 96;
-}
-
-/// \p Text in the code page of the narrow calls, the way they take file names.
-std::string ToCodePage(std::wstring_view Text) {
-  if (Text.empty())
-    return {};
-  const auto units = static_cast<int>(Text.size());
-  const int bytes =
-      ::WideCharToMultiByte(CP_ACP, 0, Text.data(), units, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0)
-    return {};
-  std::string narrow(static_cast<std::size_t>(bytes), '\0');
-  const int written =
-      ::WideCharToMultiByte(CP_ACP, 0, Text.data(), units, narrow.data(), bytes, nullptr, nullptr);
-  narrow.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
-  return narrow;
 }
 
 /// Throws away the keys and clicks that waited in the queue while the run kept it: typed
@@ -167,7 +152,8 @@ std::string ListBoxControl::Text() const {
   if (OS_Detect(PlatformSysutilOs()) == kPlatform9x)
     return SelectedRow<std::string>(window_, ::SendMessageA, 3).value_or(std::string());
   const std::optional<std::wstring> wide = SelectedRow<std::wstring>(window_, ::SendMessageW, 1);
-  return wide ? ToCodePage(*wide) : std::string();
+  // The window takes file names through the narrow calls: Narrow gives the code page's form.
+  return wide ? win32::Narrow(*wide) : std::string();
 }
 
 FrmVorseFix::FrmVorseFix(FormPlatform Platform) : form_(*this, Platform) {}

@@ -199,4 +199,6 @@ check "9x: only its NUL= line of [rename] left wininit.ini" test "$(cat "$ini")"
   "$(printf '[rename]\r\nNUL=C:\\OTHER.EXE\r\n[x]\r\nNUL=%s\r' "$(win "$work/tree98")\\kern32.exe")"
 stop_wine "$prefix"
 echo "result: vorsescan under Wine ($arch): $failures failed"
-[ "$failures" -eq 0 ]
+[ "$failures" -eq 0 ] || exit 1
+# Prefixes take hundreds of megabytes each; a failed run's stay for a look.
+wine_remove "$VORSE_WINE_ROOT/cli" "$prefix"

@@ -55,7 +55,7 @@ passed=0
 failed=0
 
 scenario() {
-  local name=$1 version=${3:-} prefix setup=true ok=false
+  local name=$1 version=${3:-} prefix setup=true ok=false start=$SECONDS
   [[ -z "${VORSE_SCENARIOS:-}" || " $VORSE_SCENARIOS " == *" $name "* ]] || return 0
   app_pid=""
   prefix=$(desktop_prefix "$scenario_group-$name" "$version")
@@ -65,13 +65,13 @@ scenario() {
     "$2" "$prefix"; then
     passed=$((passed + 1))
     ok=true
-    echo "-- $name: ok"
+    echo "-- $name: ok ($((SECONDS - start))s)"
   else
     failed=$((failed + 1))
-    echo "-- $name: FAILED"
+    echo "-- $name: FAILED ($((SECONDS - start))s)"
     import -window root "$build/e2e-failed-$scenario_group-$name.png" 2>/dev/null
   fi
   stop_wine "$prefix"
   [ -z "$app_pid" ] || wait "$app_pid" 2>/dev/null
-  if $ok; then rm -rf "$prefix"; fi
+  if $ok; then wine_remove "$prefix"; fi
 }
