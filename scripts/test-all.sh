@@ -61,7 +61,7 @@ vm_pid=""
 if selected wine-x86 &&
   { [ "${VORSE_X86_VM:-}" = 1 ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1; }; then
   vm_start=$SECONDS
-  VORSE_VM_AFTER=$windows_built bash scripts/wine-tests.sh windows-x86 \
+  VORSE_X86_VM=1 VORSE_VM_AFTER=$windows_built bash scripts/wine-tests.sh windows-x86 \
     >"$logdir/wine-x86.log" 2>&1 &
   vm_pid=$!
   trap '[ -z "$vm_pid" ] || kill -- "$vm_pid" 2>/dev/null' EXIT

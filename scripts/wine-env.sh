@@ -73,13 +73,15 @@ wine_settings() {
 # A prefix copied from another: where VORSE_WINE_LAYERS names a folder (the emulated machine,
 # as root, on a tmpfs), an overlay over it that keeps its changes there, made at once instead of
 # copying hundreds of megabytes.
+wine_layer_of() { printf '%s/%s\n' "$VORSE_WINE_LAYERS" "$(realpath -m "$1" | tr / _)"; }
+
 wine_copy_prefix() {
   [ -n "${VORSE_WINE_LAYERS:-}" ] || {
     cp -a "$1" "$2"
     return
   }
   local layer
-  layer="$VORSE_WINE_LAYERS/$(realpath -m "$2" | tr / _)"
+  layer=$(wine_layer_of "$2")
   rm -rf "$layer" && mkdir -p "$layer/upper" "$layer/work" "$2" &&
     mount -t overlay overlay -o "lowerdir=$1,upperdir=$layer/upper,workdir=$layer/work" "$2"
 }
@@ -90,16 +92,16 @@ wine_remove() {
   for path in "$@"; do
     kept=""
     if [ -n "${VORSE_WINE_LAYERS:-}" ]; then
-      path=$(realpath -m "$path")
-      # The overlays at or below the path, the innermost first.
+      # The overlays at or below the path, the innermost first. The path itself is removed as
+      # given: a link there goes, not what it leads to.
       while read -r mount; do
         if umount "$mount" 2>/dev/null; then
-          rm -rf "$VORSE_WINE_LAYERS/$(tr / _ <<<"$mount")"
+          rm -rf "$(wine_layer_of "$mount")"
         else
           kept=yes
         fi
-      done < <(awk -v p="$path" '$2 == p || index($2, p "/") == 1 { print $2 }' /proc/mounts |
-        sort -r)
+      done < <(awk -v p="$(realpath -m "$path")" '$2 == p || index($2, p "/") == 1 { print $2 }' \
+        /proc/mounts | sort -r)
     fi
     [ -n "$kept" ] || rm -rf "$path"
   done

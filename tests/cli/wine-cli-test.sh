@@ -182,6 +182,7 @@ stop_wine "$prefix"
 
 # A restore on the 9x family takes its file's NUL= line out of wininit.ini; every other byte of
 # the file stays as it was.
+plain_prefix=$prefix
 prefix=$(wine_scenario_prefix cli-9x "$arch" win98)
 # Each new Wine session starts as Windows does, carrying out wininit.ini: one session, kept
 # alive, holds the whole scenario.
@@ -201,4 +202,4 @@ stop_wine "$prefix"
 echo "result: vorsescan under Wine ($arch): $failures failed"
 [ "$failures" -eq 0 ] || exit 1
 # Prefixes take hundreds of megabytes each; a failed run's stay for a look.
-wine_remove "$VORSE_WINE_ROOT/cli" "$prefix"
+wine_remove "$plain_prefix" "$prefix"

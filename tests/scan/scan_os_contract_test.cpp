@@ -124,7 +124,8 @@ TEST_F(ScanOsContractTest, SearchReturnsEveryEntryAndMatchesPatternsWithoutRegar
 }
 
 TEST_F(ScanOsContractTest, ALargeDirectoryIsListedWholeAcrossTheSystemsBatches) {
-  // Far more entries than one read of the directory returns.
+  // More entries than two of the POSIX search's 32 KiB batches of records hold, and than one
+  // read of the directory returns on Windows.
   Names all;
   for (int i = 0; i < 1000; ++i) {
     const std::string name = "entry-with-a-long-name-to-fill-the-batch-" + std::to_string(i);
